@@ -1,0 +1,85 @@
+/* The thin layer between the plugins' logic and the operating system. Each
+ * call maps onto one or two system calls; the Win32 side serves desktop
+ * Windows and Windows CE, the POSIX side serves the Linux builds. Nothing
+ * here allocates from the heap. */
+#ifndef PLATFORM_PLATFORM_H
+#define PLATFORM_PLATFORM_H
+
+#include "../contract/base.h"
+
+/* Opaque system handles; null means "none". */
+typedef void* PlatformHandle;
+
+/* ---- Clock ---- */
+
+struct LocalTime {
+    int32_t year, month, day, hour, minute, second;
+};
+/* The wall-clock date and time in the system's local time zone. */
+void platformLocalTime(LocalTime* out);
+
+/* ---- Files ---- */
+
+/* Creates PATH for writing, truncating an existing file; other processes
+ * may still read and write it. Null when the file cannot be created, or
+ * when PATH cannot be expressed on the file system (an unpaired surrogate on
+ * a system with UTF-8 names, say). */
+PlatformHandle platformFileCreate(const WideChar* path);
+/* Writes all SIZE bytes; false on any failure. */
+bool platformFileWrite(PlatformHandle file, const void* data, size_t size);
+/* Closes the file; false when the system reported a failure. */
+bool platformFileClose(PlatformHandle file);
+
+/* ---- Libraries ---- */
+
+/* Loads a library by its Windows name ("GPSAPI.DLL"). On Windows the
+ * system's search order applies. The POSIX side takes the same name with
+ * ".so" in place of ".DLL", from the executable's own folder first, as
+ * Windows does, then from the loader's search path. */
+PlatformHandle platformLibraryLoad(const WideChar* name);
+/* Resolves an entry by name (by its wide name on Windows CE). */
+void* platformLibrarySymbol(PlatformHandle library, const char* name);
+void platformLibraryFree(PlatformHandle library);
+
+/* ---- Events and waiting ---- */
+
+/* An unnamed auto-reset event, initially not signalled; null on failure. */
+PlatformHandle platformEventCreate();
+void platformEventSignal(PlatformHandle event);
+void platformEventClose(PlatformHandle event);
+
+#define PLATFORM_WAIT_TIMEOUT 258u
+#define PLATFORM_WAIT_FAILED 0xFFFFFFFFu
+#define PLATFORM_WAIT_FOREVER 0xFFFFFFFFu
+#define PLATFORM_MAX_WAIT_HANDLES 4
+/* Waits until one of COUNT events is signalled (and resets that one) and
+ * returns its index, the lowest when several are; PLATFORM_WAIT_TIMEOUT
+ * after TIMEOUT_MS, PLATFORM_WAIT_FAILED on failure. */
+uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t timeoutMs);
+
+void platformSleep(uint32_t milliseconds);
+/* Gives up the rest of the time slice. */
+void platformYield();
+
+/* ---- Threads ---- */
+
+#if defined(_WIN32)
+#if defined(_M_IX86) || defined(__i386__)
+#define PLATFORM_THREAD_CALL __stdcall
+#else
+#define PLATFORM_THREAD_CALL
+#endif
+typedef unsigned long PlatformThreadResult;
+#else
+#define PLATFORM_THREAD_CALL
+typedef void* PlatformThreadResult;
+#endif
+typedef PlatformThreadResult(PLATFORM_THREAD_CALL* PlatformThreadProc)(void* parameter);
+
+/* Starts a thread with the default stack; null on failure. *id receives
+ * the system's thread identifier. */
+PlatformHandle platformThreadStart(PlatformThreadProc proc, void* parameter, uint32_t* id);
+/* Waits for the thread to end and releases its handle. */
+void platformThreadJoin(PlatformHandle thread);
+
+#endif

@@ -1,0 +1,220 @@
+/* POSIX side of the platform layer, for the Linux builds. Events are
+ * eventfds, so that a wait on several of them is one poll(). */
+#include "../platform.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+/* Descriptors are stored off by one so that descriptor 0 is not null. */
+PlatformHandle handleFromFd(int fd) { return reinterpret_cast<PlatformHandle>(static_cast<intptr_t>(fd) + 1); }
+int fdFromHandle(PlatformHandle h) { return static_cast<int>(reinterpret_cast<intptr_t>(h) - 1); }
+
+/* UTF-16 to UTF-8; false on an unpaired surrogate or when OUT is too small. */
+bool toUtf8(const WideChar* in, char* out, size_t capacity) {
+    size_t n = 0;
+    for (size_t i = 0; in[i] != 0; ++i) {
+        uint32_t c = in[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            uint32_t low = in[i + 1];
+            if (low < 0xDC00 || low > 0xDFFF)
+                return false;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return false;
+        }
+        unsigned char bytes[4];
+        size_t len;
+        if (c < 0x80) {
+            bytes[0] = static_cast<unsigned char>(c);
+            len = 1;
+        } else if (c < 0x800) {
+            bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+            bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            len = 2;
+        } else if (c < 0x10000) {
+            bytes[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            len = 3;
+        } else {
+            bytes[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            len = 4;
+        }
+        if (n + len >= capacity)
+            return false;
+        memcpy(out + n, bytes, len);
+        n += len;
+    }
+    out[n] = 0;
+    return true;
+}
+
+/* Room for the longest path the recorder builds, in UTF-8. */
+const size_t kPathBytes = 4096;
+
+int64_t monotonicMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+} // namespace
+
+void platformLocalTime(LocalTime* out) {
+    time_t now = time(0);
+    struct tm local;
+    memset(&local, 0, sizeof local);
+    localtime_r(&now, &local);
+    out->year = local.tm_year + 1900;
+    out->month = local.tm_mon + 1;
+    out->day = local.tm_mday;
+    out->hour = local.tm_hour;
+    out->minute = local.tm_min;
+    out->second = local.tm_sec;
+}
+
+PlatformHandle platformFileCreate(const WideChar* path) {
+    char name[kPathBytes];
+    if (!toUtf8(path, name, sizeof name) || name[0] == 0)
+        return 0;
+    int fd;
+    do
+        fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd < 0 ? 0 : handleFromFd(fd);
+}
+
+bool platformFileWrite(PlatformHandle file, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = write(fdFromHandle(file), p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool platformFileClose(PlatformHandle file) { return close(fdFromHandle(file)) == 0; }
+
+PlatformHandle platformLibraryLoad(const WideChar* name) {
+    char file[256];
+    if (!toUtf8(name, file, sizeof file - 4))
+        return 0;
+    size_t len = strlen(file);
+    if (len >= 4 && strcasecmp(file + len - 4, ".dll") == 0)
+        len -= 4;
+    memcpy(file + len, ".so", 4);
+
+    /* The executable's own folder first, as Windows searches it first. */
+    char path[kPathBytes];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n > 0) {
+        path[n] = 0;
+        char* slash = strrchr(path, '/');
+        if (slash != 0 && static_cast<size_t>(slash + 1 - path) + strlen(file) < sizeof path) {
+            strcpy(slash + 1, file);
+            void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+            if (library != 0)
+                return library;
+        }
+    }
+    return dlopen(file, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* platformLibrarySymbol(PlatformHandle library, const char* name) { return dlsym(library, name); }
+
+void platformLibraryFree(PlatformHandle library) { dlclose(library); }
+
+PlatformHandle platformEventCreate() {
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return fd < 0 ? 0 : handleFromFd(fd);
+}
+
+void platformEventSignal(PlatformHandle event) {
+    uint64_t one = 1;
+    ssize_t n;
+    do
+        n = write(fdFromHandle(event), &one, sizeof one);
+    while (n < 0 && errno == EINTR);
+}
+
+void platformEventClose(PlatformHandle event) { close(fdFromHandle(event)); }
+
+uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t timeoutMs) {
+    if (count == 0 || count > PLATFORM_MAX_WAIT_HANDLES)
+        return PLATFORM_WAIT_FAILED;
+    struct pollfd fds[PLATFORM_MAX_WAIT_HANDLES];
+    for (uint32_t i = 0; i < count; ++i) {
+        fds[i].fd = fdFromHandle(events[i]);
+        fds[i].events = POLLIN;
+    }
+    const int64_t deadline = monotonicMs() + timeoutMs;
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs != PLATFORM_WAIT_FOREVER) {
+            int64_t left = deadline - monotonicMs();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        for (uint32_t i = 0; i < count; ++i)
+            fds[i].revents = 0;
+        int ready = poll(fds, count, wait);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return PLATFORM_WAIT_FAILED;
+        if (ready == 0)
+            return PLATFORM_WAIT_TIMEOUT;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (fds[i].revents & (POLLERR | POLLNVAL))
+                return PLATFORM_WAIT_FAILED;
+            if (fds[i].revents & POLLIN) {
+                /* Reading resets the event; another waiter may have done
+                 * it first, and then this one waits on. */
+                uint64_t value;
+                if (read(fds[i].fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value))
+                    return i;
+            }
+        }
+    }
+}
+
+void platformSleep(uint32_t milliseconds) {
+    struct timespec ts;
+    ts.tv_sec = milliseconds / 1000;
+    ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+void platformYield() { sched_yield(); }
+
+PlatformHandle platformThreadStart(PlatformThreadProc proc, void* parameter, uint32_t* id) {
+    static volatile int32_t lastId = 0;
+    pthread_t thread;
+    if (pthread_create(&thread, 0, proc, parameter) != 0)
+        return 0;
+    *id = static_cast<uint32_t>(__atomic_add_fetch(&lastId, 1, __ATOMIC_RELAXED));
+    return reinterpret_cast<PlatformHandle>(thread);
+}
+
+void platformThreadJoin(PlatformHandle thread) {
+    pthread_join(reinterpret_cast<pthread_t>(thread), 0);
+}

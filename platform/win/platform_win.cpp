@@ -1,0 +1,95 @@
+/* Win32 side of the platform layer: desktop Windows and Windows CE. Only
+ * calls that Windows CE also has are used here. */
+#include "../platform.h"
+
+#include <windows.h>
+
+#if defined(_WIN32_WCE) && !defined(GetProcAddress)
+/* CE resolves entries by wide name only. */
+extern "C" FARPROC WINAPI GetProcAddressW(HMODULE module, LPCWSTR name);
+#endif
+
+void platformLocalTime(LocalTime* out) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    out->year = now.wYear;
+    out->month = now.wMonth;
+    out->day = now.wDay;
+    out->hour = now.wHour;
+    out->minute = now.wMinute;
+    out->second = now.wSecond;
+}
+
+PlatformHandle platformFileCreate(const WideChar* path) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    return file == INVALID_HANDLE_VALUE ? 0 : file;
+}
+
+bool platformFileWrite(PlatformHandle file, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(static_cast<HANDLE>(file), p, static_cast<DWORD>(size), &written, NULL) ||
+            written == 0)
+            return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool platformFileClose(PlatformHandle file) { return CloseHandle(static_cast<HANDLE>(file)) != 0; }
+
+PlatformHandle platformLibraryLoad(const WideChar* name) { return LoadLibraryW(name); }
+
+void* platformLibrarySymbol(PlatformHandle library, const char* name) {
+    FARPROC entry;
+#if defined(_WIN32_WCE)
+    WCHAR wide[64];
+    size_t i = 0;
+    for (; name[i] != 0 && i + 1 < sizeof wide / sizeof wide[0]; ++i)
+        wide[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
+    wide[i] = 0;
+    entry = GetProcAddressW(static_cast<HMODULE>(library), wide);
+#else
+    entry = GetProcAddress(static_cast<HMODULE>(library), name);
+#endif
+    return reinterpret_cast<void*>(entry);
+}
+
+void platformLibraryFree(PlatformHandle library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+PlatformHandle platformEventCreate() { return CreateEventW(NULL, FALSE, FALSE, NULL); }
+
+void platformEventSignal(PlatformHandle event) { SetEvent(static_cast<HANDLE>(event)); }
+
+void platformEventClose(PlatformHandle event) { CloseHandle(static_cast<HANDLE>(event)); }
+
+uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t timeoutMs) {
+    HANDLE handles[PLATFORM_MAX_WAIT_HANDLES];
+    if (count == 0 || count > PLATFORM_MAX_WAIT_HANDLES)
+        return PLATFORM_WAIT_FAILED;
+    for (uint32_t i = 0; i < count; ++i)
+        handles[i] = static_cast<HANDLE>(events[i]);
+    DWORD result = WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+    if (result < WAIT_OBJECT_0 + count)
+        return result - WAIT_OBJECT_0;
+    return result == WAIT_TIMEOUT ? PLATFORM_WAIT_TIMEOUT : PLATFORM_WAIT_FAILED;
+}
+
+void platformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
+
+void platformYield() { Sleep(0); }
+
+PlatformHandle platformThreadStart(PlatformThreadProc proc, void* parameter, uint32_t* id) {
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(NULL, 0, proc, parameter, 0, &threadId);
+    *id = threadId;
+    return thread;
+}
+
+void platformThreadJoin(PlatformHandle thread) {
+    WaitForSingleObject(static_cast<HANDLE>(thread), INFINITE);
+    CloseHandle(static_cast<HANDLE>(thread));
+}

@@ -1,0 +1,30 @@
+// Loads a plugin library through the system's real loader, as a host does,
+// and reaches its descriptor.
+#pragma once
+
+#include "../../contract/plugin.h"
+
+#include <string>
+
+// The folder of the running test program, with a trailing separator.
+std::string programFolder();
+
+// File name of a library built beside the tests: "NAME.dll" or "NAME.so".
+std::string libraryFileName(const std::string& name);
+
+class PluginLibrary {
+  public:
+    // Loads PATH; ok() tells whether it loaded and exports the entry.
+    explicit PluginLibrary(const std::string& path);
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    bool ok() const { return entry_ != nullptr; }
+    PluginDescriptor* descriptor() const { return entry_(); }
+    void* symbol(const char* name) const;
+
+  private:
+    void* handle_ = nullptr;
+    PluginPreInitFn entry_ = nullptr;
+};
