@@ -33,11 +33,11 @@ struct GpsRecord {
 /* One satellite in view, 16 bytes. A set travels as an array of these and a
  * separate 32-bit count. */
 struct SatelliteRecord {
-    uint16_t prn;       /* satellite number, low 8 bits of the driver's */
-    uint16_t azimuth;   /* degrees, low 16 bits of the driver's */
-    uint32_t elevation; /* degrees */
-    uint32_t snr;       /* signal-to-noise ratio */
-    uint8_t used;       /* 1 when used in the position solution */
+    uint16_t prn;        /* satellite number, low 8 bits of the driver's */
+    uint16_t azimuth;    /* degrees, low 16 bits of the driver's */
+    uint32_t elevation;  /* degrees */
+    uint32_t snr;        /* signal-to-noise ratio */
+    uint8_t used;        /* 1 when used in the position solution */
     uint8_t reserved[3]; /* never written; zero */
 };
 

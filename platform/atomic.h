@@ -30,7 +30,9 @@ inline int32_t atomicLoadAcquire(const volatile int32_t* p) {
     return static_cast<int32_t>(InterlockedCompareExchange(
         const_cast<volatile LONG*>(reinterpret_cast<const volatile LONG*>(p)), 0, 0));
 }
-inline void atomicStoreRelease(volatile int32_t* p, int32_t v) { atomicExchange(p, v); }
+inline void atomicStoreRelease(volatile int32_t* p, int32_t v) {
+    atomicExchange(p, v);
+}
 
 #else
 #error "no atomics for this compiler"
@@ -48,6 +50,8 @@ inline void spinLockAcquire(SpinLock* lock) {
             platformYield();
     }
 }
-inline void spinLockRelease(SpinLock* lock) { atomicStoreRelease(&lock->held, 0); }
+inline void spinLockRelease(SpinLock* lock) {
+    atomicStoreRelease(&lock->held, 0);
+}
 
 #endif

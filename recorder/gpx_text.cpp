@@ -65,7 +65,9 @@ char* appendLargeInteger(char* out, uint32_t mantissa, int shift) {
 
 } // namespace
 
-bool isFiniteFloat(float value) { return (floatBits(value) & 0x7F800000u) != 0x7F800000u; }
+bool isFiniteFloat(float value) {
+    return (floatBits(value) & 0x7F800000u) != 0x7F800000u;
+}
 
 char* appendFixed6(char* out, float value) {
     const uint32_t bits = floatBits(value);

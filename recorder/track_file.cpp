@@ -24,7 +24,9 @@ bool trackFileOpen(const WideChar* path) {
     return file != 0;
 }
 
-bool trackFileIsOpen() { return file != 0; }
+bool trackFileIsOpen() {
+    return file != 0;
+}
 
 void trackFileAppend(const char* data, size_t size) {
     if (file == 0)

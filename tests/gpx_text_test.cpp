@@ -30,15 +30,15 @@ float fromBits(uint32_t bits) {
 }
 
 TEST(GpxText, RoundsTiesToEvenAndKeepsTheSignOfZero) {
-    EXPECT_EQ("0.007812", fixed6(0.0078125f));   // 7812.5 micro: down to even
-    EXPECT_EQ("0.023438", fixed6(0.0234375f));   // 23437.5 micro: up to even
+    EXPECT_EQ("0.007812", fixed6(0.0078125f)); // 7812.5 micro: down to even
+    EXPECT_EQ("0.023438", fixed6(0.0234375f)); // 23437.5 micro: up to even
     EXPECT_EQ("123456.789062", fixed6(123456.789f));
     EXPECT_EQ("-0.000000", fixed6(-0.0f));
     EXPECT_EQ("-0.000000", fixed6(-1e-7f));
-    EXPECT_EQ("0.000000", fixed6(fromBits(1)));   // smallest subnormal
+    EXPECT_EQ("0.000000", fixed6(fromBits(1))); // smallest subnormal
     EXPECT_EQ("340282346638528859811704183484516925440.000000", fixed6(fromBits(0x7F7FFFFF)));
     EXPECT_EQ("16777216.000000", fixed6(16777216.0f));
-    EXPECT_EQ("549755813888.000000", fixed6(549755813888.0f)); // 2^39, last 64-bit whole
+    EXPECT_EQ("549755813888.000000", fixed6(549755813888.0f));   // 2^39, last 64-bit whole
     EXPECT_EQ("1099511627776.000000", fixed6(1099511627776.0f)); // 2^40, wide path
     EXPECT_EQ("inf", fixed6(fromBits(0x7F800000)));
     EXPECT_EQ("-inf", fixed6(fromBits(0xFF800000)));
@@ -71,8 +71,7 @@ TEST(GpxText, MatchesGlibcForEveryExponent) {
     char reference[64];
     for (uint32_t biased = 0; biased < 255; ++biased) {
         for (int i = 0; i < 4000; ++i) {
-            const uint32_t bits =
-                (random() & 0x807FFFFFu) | (biased << 23);
+            const uint32_t bits = (random() & 0x807FFFFFu) | (biased << 23);
             const float v = fromBits(i == 0 ? (biased << 23) : bits);
             std::snprintf(reference, sizeof reference, "%f", static_cast<double>(v));
             ASSERT_EQ(reference, fixed6(v)) << std::hex << bits;

@@ -16,8 +16,12 @@
 namespace {
 
 /* Descriptors are stored off by one so that descriptor 0 is not null. */
-PlatformHandle handleFromFd(int fd) { return reinterpret_cast<PlatformHandle>(static_cast<intptr_t>(fd) + 1); }
-int fdFromHandle(PlatformHandle h) { return static_cast<int>(reinterpret_cast<intptr_t>(h) - 1); }
+PlatformHandle handleFromFd(int fd) {
+    return reinterpret_cast<PlatformHandle>(static_cast<intptr_t>(fd) + 1);
+}
+int fdFromHandle(PlatformHandle h) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(h) - 1);
+}
 
 /* UTF-16 to UTF-8; false on an unpaired surrogate or when OUT is too small. */
 bool toUtf8(const WideChar* in, char* out, size_t capacity) {
@@ -112,7 +116,9 @@ bool platformFileWrite(PlatformHandle file, const void* data, size_t size) {
     return true;
 }
 
-bool platformFileClose(PlatformHandle file) { return close(fdFromHandle(file)) == 0; }
+bool platformFileClose(PlatformHandle file) {
+    return close(fdFromHandle(file)) == 0;
+}
 
 PlatformHandle platformLibraryLoad(const WideChar* name) {
     char file[256];
@@ -139,9 +145,13 @@ PlatformHandle platformLibraryLoad(const WideChar* name) {
     return dlopen(file, RTLD_NOW | RTLD_LOCAL);
 }
 
-void* platformLibrarySymbol(PlatformHandle library, const char* name) { return dlsym(library, name); }
+void* platformLibrarySymbol(PlatformHandle library, const char* name) {
+    return dlsym(library, name);
+}
 
-void platformLibraryFree(PlatformHandle library) { dlclose(library); }
+void platformLibraryFree(PlatformHandle library) {
+    dlclose(library);
+}
 
 PlatformHandle platformEventCreate() {
     int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -156,7 +166,9 @@ void platformEventSignal(PlatformHandle event) {
     while (n < 0 && errno == EINTR);
 }
 
-void platformEventClose(PlatformHandle event) { close(fdFromHandle(event)); }
+void platformEventClose(PlatformHandle event) {
+    close(fdFromHandle(event));
+}
 
 uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t timeoutMs) {
     if (count == 0 || count > PLATFORM_MAX_WAIT_HANDLES)
@@ -204,7 +216,9 @@ void platformSleep(uint32_t milliseconds) {
     }
 }
 
-void platformYield() { sched_yield(); }
+void platformYield() {
+    sched_yield();
+}
 
 PlatformHandle platformThreadStart(PlatformThreadProc proc, void* parameter, uint32_t* id) {
     static volatile int32_t lastId = 0;

@@ -39,9 +39,13 @@ bool platformFileWrite(PlatformHandle file, const void* data, size_t size) {
     return true;
 }
 
-bool platformFileClose(PlatformHandle file) { return CloseHandle(static_cast<HANDLE>(file)) != 0; }
+bool platformFileClose(PlatformHandle file) {
+    return CloseHandle(static_cast<HANDLE>(file)) != 0;
+}
 
-PlatformHandle platformLibraryLoad(const WideChar* name) { return LoadLibraryW(name); }
+PlatformHandle platformLibraryLoad(const WideChar* name) {
+    return LoadLibraryW(name);
+}
 
 void* platformLibrarySymbol(PlatformHandle library, const char* name) {
     FARPROC entry;
@@ -58,13 +62,21 @@ void* platformLibrarySymbol(PlatformHandle library, const char* name) {
     return reinterpret_cast<void*>(entry);
 }
 
-void platformLibraryFree(PlatformHandle library) { FreeLibrary(static_cast<HMODULE>(library)); }
+void platformLibraryFree(PlatformHandle library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
 
-PlatformHandle platformEventCreate() { return CreateEventW(NULL, FALSE, FALSE, NULL); }
+PlatformHandle platformEventCreate() {
+    return CreateEventW(NULL, FALSE, FALSE, NULL);
+}
 
-void platformEventSignal(PlatformHandle event) { SetEvent(static_cast<HANDLE>(event)); }
+void platformEventSignal(PlatformHandle event) {
+    SetEvent(static_cast<HANDLE>(event));
+}
 
-void platformEventClose(PlatformHandle event) { CloseHandle(static_cast<HANDLE>(event)); }
+void platformEventClose(PlatformHandle event) {
+    CloseHandle(static_cast<HANDLE>(event));
+}
 
 uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t timeoutMs) {
     HANDLE handles[PLATFORM_MAX_WAIT_HANDLES];
@@ -78,9 +90,13 @@ uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t 
     return result == WAIT_TIMEOUT ? PLATFORM_WAIT_TIMEOUT : PLATFORM_WAIT_FAILED;
 }
 
-void platformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
+void platformSleep(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
-void platformYield() { Sleep(0); }
+void platformYield() {
+    Sleep(0);
+}
 
 PlatformHandle platformThreadStart(PlatformThreadProc proc, void* parameter, uint32_t* id) {
     DWORD threadId = 0;

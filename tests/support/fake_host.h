@@ -23,9 +23,9 @@ class FakeHost {
     HostContext* context() { return &context_.context; }
     void setTable(bool present, int32_t entryCount);
 
-    std::map<WideString, WideString> store;  // the settings store
-    std::vector<WideString> getCalls;        // keys asked for
-    std::vector<WideString> setCalls;        // keys written
+    std::map<WideString, WideString> store; // the settings store
+    std::vector<WideString> getCalls;       // keys asked for
+    std::vector<WideString> setCalls;       // keys written
     // Result GetSetting gives when it has the key; only the low byte is
     // meant to count, so tests put garbage above it.
     int32_t foundResult = 1;
@@ -42,6 +42,5 @@ class FakeHost {
 
     static int32_t PLUGIN_CALL getSetting(HostContext* c, const WideChar* key,
                                           const WideChar** value);
-    static void PLUGIN_CALL setSetting(HostContext* c, const WideChar* key,
-                                       const WideChar* value);
+    static void PLUGIN_CALL setSetting(HostContext* c, const WideChar* key, const WideChar* value);
 };
