@@ -135,12 +135,26 @@ int ChildProgram::wait() {
     return exitCode_;
 }
 
+namespace {
+
+// The text of an output file with Windows line ends as plain "\n".
+std::string outputText(const std::string& path) {
+    std::string text = readFile(path);
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n')
+            plain += text[i];
+    return plain;
+}
+
+} // namespace
+
 std::string ChildProgram::out() const {
-    return readFile(folder_ + "stdout.txt");
+    return outputText(folder_ + "stdout.txt");
 }
 
 std::string ChildProgram::err() const {
-    return readFile(folder_ + "stderr.txt");
+    return outputText(folder_ + "stderr.txt");
 }
 
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,

@@ -21,6 +21,7 @@ class ChildProgram {
     // Waits for the end and returns the exit code (-1 when not started or
     // ended by a signal).
     int wait();
+    // What the program wrote, with CR LF line ends read as LF.
     std::string out() const;
     std::string err() const;
 
