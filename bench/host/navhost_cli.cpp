@@ -172,18 +172,39 @@ void onSignal(int) {
 }
 #endif
 
-void catchInterrupts() {
+// Turns Ctrl-C into a request to end the run, from construction until
+// destruction, when the previous handling comes back.
+class InterruptCatcher {
+  public:
+    InterruptCatcher() {
+        interrupted = false;
 #if defined(_WIN32)
-    SetConsoleCtrlHandler(&onConsoleControl, TRUE);
+        SetConsoleCtrlHandler(&onConsoleControl, TRUE);
 #else
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = &onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = &onSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInterrupt_);
+        sigaction(SIGTERM, &action, &oldTerminate_);
 #endif
-}
+    }
+    ~InterruptCatcher() {
+#if defined(_WIN32)
+        SetConsoleCtrlHandler(&onConsoleControl, FALSE);
+#else
+        sigaction(SIGINT, &oldInterrupt_, nullptr);
+        sigaction(SIGTERM, &oldTerminate_, nullptr);
+#endif
+    }
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+  private:
+#if !defined(_WIN32)
+    struct sigaction oldInterrupt_, oldTerminate_;
+#endif
+};
 
 // The simulated driver's "replay finished" entry: 1 once its log is over.
 typedef int32_t(PLUGIN_CALL* ReplayFinishedFn)(void);
@@ -496,8 +517,7 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
         << ")\nrecorder: " << recorderReport.name << " (" << recorderModule.path().u8string()
         << ")\nsettings: " << store.path().u8string() << "\ntracks:   " << prefix << "\n";
 
-    interrupted = false;
-    catchInterrupts();
+    const InterruptCatcher catcher;
     SettingsHost host(store);
     if (recorder->init(host.contextFor(recorderReport.name)) != 1) {
         saveSettings(store, err);

@@ -35,6 +35,19 @@ std::string escapeXml(const std::string& text) {
     return out;
 }
 
+// A marker's label beside X, on the side of the picture with more room.
+std::string label(double x, double y, int width, const char* colour, const char* text) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out.setf(std::ios::fixed);
+    out.precision(2);
+    const bool left = x > width / 2.0;
+    out << "<text x=\"" << (left ? x - 10 : x + 10) << "\" y=\"" << y << "\" text-anchor=\""
+        << (left ? "end" : "start") << "\" font-family=\"sans-serif\" font-size=\"14\" fill=\""
+        << colour << "\">" << text << "</text>\n";
+    return out.str();
+}
+
 } // namespace
 
 std::string trackSvg(const Track& track, const std::string& caption, const SvgLayout& layout) {
@@ -82,11 +95,9 @@ std::string trackSvg(const Track& track, const std::string& caption, const SvgLa
         << "\" r=\"7\" fill=\"#2ca02c\"><title>start</title></circle>\n"
         << "<rect id=\"end\" x=\"" << x(last) - 6 << "\" y=\"" << y(last) - 6
         << "\" width=\"12\" height=\"12\" fill=\"#d62728\"><title>end</title></rect>\n"
-        << "<text x=\"" << x(first) + 10 << "\" y=\"" << y(first) - 10
-        << "\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#2ca02c\">start</text>\n"
-        << "<text x=\"" << x(last) + 10 << "\" y=\"" << y(last) + 20
-        << "\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#d62728\">end</text>\n"
-        << "<text x=\"" << layout.margin << "\" y=\"" << layout.height - 12
+        << label(x(first), y(first) - 10, layout.width, "#2ca02c", "start")
+        << label(x(last), y(last) + 22, layout.width, "#d62728", "end") << "<text x=\""
+        << layout.margin << "\" y=\"" << layout.height - 12
         << "\" font-family=\"sans-serif\" font-size=\"13\" fill=\"#444444\">" << escapeXml(caption)
         << "</text>\n"
         << "</svg>\n";
