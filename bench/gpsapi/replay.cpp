@@ -124,7 +124,10 @@ class Replayer {
         while (readLine(logFile, line, &n, &overlong)) {
             if ((++lines & 63) == 0 && stopping())
                 return;
-            switch (overlong ? nmea::Result::kTooLong : nmea::parse(line, n, &s)) {
+            const nmea::Result result = !overlong        ? nmea::parse(line, n, &s)
+                                        : line[0] == '$' ? nmea::Result::kTooLong
+                                                         : nmea::Result::kIgnored;
+            switch (result) {
             case nmea::Result::kParsed:
                 ++used_;
                 if (assembler_.add(s, &r) && !deliver(r, false))
