@@ -60,8 +60,8 @@ const uint32_t kInView = GPS_VALID_SATELLITES_IN_VIEW | GPS_VALID_SATELLITES_IN_
                          GPS_VALID_SATELLITES_IN_VIEW_AZIMUTH |
                          GPS_VALID_SATELLITES_IN_VIEW_SIGNAL_TO_NOISE_RATIO;
 
-// One epoch of a SiRF-II receiver moving in the southern hemisphere.
-const std::vector<std::string> kHaicomEpoch = {
+// One epoch of a receiver moving in the southern hemisphere.
+const std::vector<std::string> kSouthernEpoch = {
     "$GPGGA,095304.802,2712.6520,S,15303.1397,E,1,00,17.0,3.0,M,42.2,M,,*7E",
     "$GPGSA,A,2,05,12,30,,,,,,,,,,17.0,17.0,0.0*36",
     "$GPGSV,3,1,12,2,15,123,,5,45,347,44,6,58,198,,7,45,212,*76",
@@ -72,7 +72,7 @@ const std::vector<std::string> kHaicomEpoch = {
 };
 
 // One epoch of a GPS and GLONASS receiver in the western hemisphere.
-const std::vector<std::string> kSirfEpoch = {
+const std::vector<std::string> kTwoSystemEpoch = {
     "$GPGGA,020937.000,4404.1351,N,12118.8557,W,1,09,0.9,1123.8,M,-19.6,M,,0000*5D",
     "$GLGGA,020937.000,4404.1351,N,12118.8557,W,1,02,0.9,1123.8,M,-19.6,M,,0000*4A",
     "$GNGSA,A,3,15,17,30,28,01,19,18,11,24,,,,1.6,0.9,1.3*2D",
@@ -121,7 +121,7 @@ TEST(NmeaSentence, OnlySatelliteTalkersAndTheFourTypesAreRead) {
 }
 
 TEST(NmeaSentence, FieldsOfEachTypeAreRead) {
-    nmea::Sentence gga = parsed(kHaicomEpoch[0]);
+    nmea::Sentence gga = parsed(kSouthernEpoch[0]);
     EXPECT_EQ(9, gga.time.hour);
     EXPECT_EQ(53, gga.time.minute);
     EXPECT_EQ(4, gga.time.second);
@@ -146,9 +146,9 @@ TEST(NmeaSentence, FieldsOfEachTypeAreRead) {
     EXPECT_DOUBLE_EQ(-1.4, parsed(sentence("GPRMC,094737,A,5251.0093,N,00518.8170,E,5.6,230.5,"
                                            "200818,1.4,W,A"))
                                .magneticVariation);
-    EXPECT_DOUBLE_EQ(-(121 + 18.8557 / 60), parsed(kSirfEpoch[0]).longitude);
+    EXPECT_DOUBLE_EQ(-(121 + 18.8557 / 60), parsed(kTwoSystemEpoch[0]).longitude);
 
-    nmea::Sentence gsa = parsed(kSirfEpoch[2]);
+    nmea::Sentence gsa = parsed(kTwoSystemEpoch[2]);
     EXPECT_EQ(3, gsa.fixMode);
     ASSERT_EQ(9, gsa.usedPrnCount);
     EXPECT_EQ(15u, gsa.usedPrns[0]);
@@ -156,7 +156,7 @@ TEST(NmeaSentence, FieldsOfEachTypeAreRead) {
     EXPECT_FLOAT_EQ(1.6f, gsa.pdop);
     EXPECT_FLOAT_EQ(1.3f, gsa.vdop);
 
-    nmea::Sentence gsv = parsed(kSirfEpoch[6]);
+    nmea::Sentence gsv = parsed(kTwoSystemEpoch[6]);
     EXPECT_EQ(3, gsv.gsvTotal);
     EXPECT_EQ(3, gsv.gsvIndex);
     EXPECT_EQ(11, gsv.gsvInView);
@@ -221,7 +221,7 @@ TEST(NmeaSentence, SentencesBeyondTheStandardLengthAreRefused) {
 }
 
 TEST(NmeaEpochs, SentencesOfOneTimeMakeOneReading) {
-    std::vector<std::string> lines = kHaicomEpoch;
+    std::vector<std::string> lines = kSouthernEpoch;
     lines.push_back("$GPGGA,095305.802,2712.6547,S,15303.1350,E,1,04,21.1,3.0,M,42.2,M,,*75");
     std::vector<GPS_POSITION> r = epochs(lines);
     ASSERT_EQ(2u, r.size());
@@ -302,7 +302,7 @@ TEST(NmeaEpochs, GgaFixIsPreferredAndTheFirstFixOfEachKindCounts) {
 }
 
 TEST(NmeaEpochs, SatellitesAddUpAcrossSentencesAndSystemsToTwelve) {
-    std::vector<GPS_POSITION> r = epochs(kSirfEpoch);
+    std::vector<GPS_POSITION> r = epochs(kTwoSystemEpoch);
     ASSERT_EQ(1u, r.size());
     const GPS_POSITION& p = r[0];
     EXPECT_EQ(kInView, p.dwValidFields & kInView);
@@ -320,13 +320,13 @@ TEST(NmeaEpochs, SatellitesAddUpAcrossSentencesAndSystemsToTwelve) {
     EXPECT_EQ(static_cast<uint32_t>(GPS_FIX_3D), p.FixType);
 
     // A group with a sentence missing, or cut by the next epoch, is dropped.
-    std::vector<std::string> gap = kHaicomEpoch;
+    std::vector<std::string> gap = kSouthernEpoch;
     gap.erase(gap.begin() + 3);
     EXPECT_EQ(0u, epochs(gap)[0].dwValidFields & kInView);
-    std::vector<std::string> cut = {kHaicomEpoch[0], kHaicomEpoch[2], kHaicomEpoch[3],
+    std::vector<std::string> cut = {kSouthernEpoch[0], kSouthernEpoch[2], kSouthernEpoch[3],
                                     "$GPGGA,095305.802,2712.6547,S,15303.1350,E,1,04,21.1,3.0,M,"
                                     "42.2,M,,*75",
-                                    kHaicomEpoch[4]};
+                                    kSouthernEpoch[4]};
     for (const GPS_POSITION& p : epochs(cut))
         EXPECT_EQ(0u, p.dwValidFields & kInView);
 }
@@ -394,8 +394,8 @@ TEST(NmeaEpochs, FixTypeFollowsTheLatestGsaWhileThereIsAFix) {
 // is given, and nothing it accepts breaks the structure's bounds.
 TEST(NmeaSentence, SurvivesArbitraryAndDamagedInput) {
     std::mt19937 random(20240521);
-    std::vector<std::string> seeds = kSirfEpoch;
-    seeds.insert(seeds.end(), kHaicomEpoch.begin(), kHaicomEpoch.end());
+    std::vector<std::string> seeds = kTwoSystemEpoch;
+    seeds.insert(seeds.end(), kSouthernEpoch.begin(), kSouthernEpoch.end());
     nmea::EpochAssembler assembler;
     int parsedCount = 0;
     for (int i = 0; i < 40000; ++i) {
