@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Checks that need no test run: the plugin and contract sources compile as
+# C++03 with -pedantic, also for an ARM Windows target as the device SDKs
+# build them, and the C++ sources are formatted.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+shopt -s nullglob
+plugin_sources=(contract/*.cpp recorder/*.cpp provider/*.cpp)
+
+echo "C++03, -pedantic, -Werror (host compiler)"
+for f in "${plugin_sources[@]}" platform/posix/*.cpp; do
+    g++ -std=c++03 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti -fsyntax-only "$f"
+done
+
+if [ -x scripts/check-arm.sh ]; then
+    bash scripts/check-arm.sh
+fi
+
+echo "clang-format"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
