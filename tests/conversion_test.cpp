@@ -2,6 +2,7 @@
 // buffer directly, as the reader thread does after a fetch. The provider's
 // conversion source is compiled into this program for that.
 #include "../provider/conversion.h"
+#include "support/test_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -659,13 +659,14 @@ std::string checkSequenceSet(uint32_t seq, const SatelliteFetch& s) {
 TEST_F(Conversion, HostNeverSeesATornRecordOrTable) {
     const uint32_t kReadings = 50000;
     std::atomic<bool> done(false);
-    std::thread reader([&] {
+    TestThread reader([&] {
         for (uint32_t seq = 1; seq <= kReadings; ++seq) {
             positionBuffer = sequenceReading(seq);
             convertPosition();
         }
         done = true;
     });
+    ASSERT_TRUE(reader.started());
 
     uint32_t lastRecord = 0, lastSet = 0, records = 0, sets = 0;
     std::string fault;

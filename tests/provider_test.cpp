@@ -3,6 +3,7 @@
 #include "support/fake_host.h"
 #include "support/plugin_library.h"
 #include "support/simulated_driver.h"
+#include "support/test_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -399,13 +400,22 @@ TEST_F(Provider, DeInitWhileReadingsFlowLeavesNothingBehind) {
         ASSERT_EQ(1, plugin->init(host.context()));
         ASSERT_EQ(1, plugin->start());
 
-        // A driver delivering readings as fast as it can, each one's
-        // latitude half a degree above its longitude.
+        // A driver delivering a reading about every millisecond, far more
+        // often than a receiver does, each one's latitude half a degree
+        // above its longitude.
         std::atomic<bool> feeding(true);
-        std::thread feeder([&] {
-            for (uint32_t seq = 1; feeding; ++seq)
+        TestThread feeder([&] {
+            for (uint32_t seq = 1; feeding; ++seq) {
                 driver->push(makeReading(seq));
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
         });
+        // Whichever way this round ends, the feeder stops before it is joined.
+        struct StopFeeding {
+            std::atomic<bool>& feeding;
+            ~StopFeeding() { feeding = false; }
+        } stopFeeding{feeding};
+        ASSERT_TRUE(feeder.started());
         GpsRecord r;
         for (int i = 0; i < 3; ++i) {
             ASSERT_TRUE(fetchPosition(&r));
