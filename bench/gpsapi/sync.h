@@ -1,5 +1,10 @@
 // A mutex and a condition variable for the simulated driver, statically
 // initialised so that the library needs no set-up at load.
+//
+// On Windows both are built from an interlocked flag and short sleeps, not
+// from slim locks and condition variables: Wine run through an emulator of
+// 32-bit x86 crashes or stalls when threads contend on those, and the
+// driver's waits are short polls anyway.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +21,13 @@ class Mutex {
   public:
 #if defined(_WIN32)
     void lock() {
-        AcquireSRWLockExclusive(&lock_);
+        for (unsigned spins = 0; InterlockedExchange(&held_, 1) != 0; ++spins)
+            Sleep(spins < 16 ? 0 : 1);
     }
     void unlock() {
-        ReleaseSRWLockExclusive(&lock_);
+        InterlockedExchange(&held_, 0);
     }
-    SRWLOCK lock_ = SRWLOCK_INIT;
+    volatile LONG held_ = 0;
 #else
     void lock() {
         pthread_mutex_lock(&lock_);
@@ -49,16 +55,16 @@ class Condition {
     // Waits until notified, or at most TIMEOUT_MS; M is held on entry and
     // on return. Spurious wake-ups happen: callers test their predicate.
 #if defined(_WIN32)
+    // A poll: the caller tests its predicate again after each return.
     void wait(Mutex& m) {
-        SleepConditionVariableSRW(&cv_, &m.lock_, INFINITE, 0);
+        waitFor(m, 1);
     }
     void waitFor(Mutex& m, uint32_t timeoutMs) {
-        SleepConditionVariableSRW(&cv_, &m.lock_, timeoutMs, 0);
+        m.unlock();
+        Sleep(timeoutMs < 1 ? 0 : 1);
+        m.lock();
     }
-    void notifyAll() {
-        WakeAllConditionVariable(&cv_);
-    }
-    CONDITION_VARIABLE cv_ = CONDITION_VARIABLE_INIT;
+    void notifyAll() {}
 #else
     void wait(Mutex& m) {
         pthread_cond_wait(&cv_, &m.lock_);
