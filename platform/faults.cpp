@@ -171,7 +171,7 @@ PlatformHandle platformLibraryLoad(const WideChar* name) {
     return library;
 }
 
-void* platformLibrarySymbol(PlatformHandle library, const char* name) {
+PlatformProc platformLibrarySymbol(PlatformHandle library, const char* name) {
     if (shouldFail(FAULT_LIBRARY_SYMBOL))
         return 0;
     if (!findHandle(LIBRARIES, library, false))
