@@ -1,0 +1,228 @@
+// The provider over a failing platform and a failing driver: orvane_faults,
+// the provider built over the fault-injection platform layer, loaded
+// through the system's loader beside the simulated driver. Each fault must
+// give a clear result from the entry that meets it, and leave no thread,
+// event, library or device behind, nor release anything twice.
+#include "support/fake_host.h"
+#include "support/fault_plugin.h"
+#include "support/simulated_driver.h"
+#include "support/test_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+GPS_POSITION makeReading(uint32_t seq) {
+    GPS_POSITION p;
+    std::memset(&p, 0, sizeof p);
+    p.dwVersion = GPS_VERSION_1;
+    p.dwSize = GPS_POSITION_SIZE;
+    p.dwValidFields = GPS_VALID_LONGITUDE | GPS_VALID_LATITUDE;
+    p.FixType = GPS_FIX_3D;
+    p.dblLongitude = seq;
+    p.dblLatitude = 0.25;
+    return p;
+}
+
+// Threads of the process now. A sanitizer's runtime starts a helper thread
+// with the process's first thread; one started and joined here first keeps
+// that out of the count.
+int threadBaseline() {
+    TestThread([] {}).join();
+    return countThreads();
+}
+
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const Clock::time_point end = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class ProviderFaults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(driver.ok()) << "cannot load " << driver.path();
+        driver.reset();
+        ASSERT_TRUE(library.ok()) << "cannot load " << libraryFileName("orvane_faults");
+        plugin = library.descriptor();
+        library.reset();
+        threadsBefore = threadBaseline();
+    }
+
+    void TearDown() override {
+        EXPECT_EQ(1, plugin->deInit());
+        expectNothingHeld();
+    }
+
+    // Nothing of the provider's is open or running, and nothing was
+    // released twice or used after its release.
+    void expectNothingHeld() {
+        const PlatformFaultCounters c = library.counters();
+        EXPECT_EQ(0, c.openEvents);
+        EXPECT_EQ(0, c.openLibraries);
+        EXPECT_EQ(0, c.runningThreads);
+        EXPECT_EQ(0, c.badHandles);
+        const SimGpsCounters d = driver.counters();
+        EXPECT_EQ(0, d.openDevices);
+        EXPECT_EQ(0, d.eventsHeld);
+        EXPECT_EQ(0, d.callsAfterClose);
+        EXPECT_TRUE(eventually([&] { return countThreads() == threadsBefore; }))
+            << countThreads() << " threads, " << threadsBefore << " before";
+    }
+
+    // After a fault the provider works again once the platform does.
+    void expectRecovery() {
+        library.reset();
+        driver.setFailures(0);
+        ASSERT_EQ(1, plugin->init(host.context()));
+        ASSERT_EQ(1, plugin->start());
+        driver.push(makeReading(77));
+        GpsRecord r;
+        ASSERT_TRUE(eventually([&] { return plugin->gpsData.getPosition(&r) == 1; }));
+        EXPECT_EQ(77.0f, r.longitude);
+        EXPECT_EQ(1, plugin->deInit());
+        expectNothingHeld();
+    }
+
+    // The driver first, so that the provider's load by name finds it.
+    SimulatedDriver driver;
+    FaultPlugin library{"orvane"};
+    PluginDescriptor* plugin = nullptr;
+    FakeHost host;
+    int threadsBefore = 0;
+};
+
+TEST_F(ProviderFaults, AFailedLibraryLoadFailsInitAndStartAndTouchesNoSetting) {
+    library.arm(FAULT_LIBRARY_LOAD, 1);
+    EXPECT_EQ(0, plugin->init(host.context()));
+    EXPECT_EQ(0, plugin->start());
+    EXPECT_TRUE(host.getCalls.empty());
+    EXPECT_TRUE(host.setCalls.empty());
+    EXPECT_EQ(0, driver.counters().opens);
+    EXPECT_EQ(1, library.counters().injected[FAULT_LIBRARY_LOAD]);
+    expectRecovery();
+}
+
+TEST_F(ProviderFaults, AnEntryMissingAtAnyPositionFailsInitAndFreesTheLibrary) {
+    for (int32_t entry = 1; entry <= 4; ++entry) {
+        SCOPED_TRACE(entry);
+        library.reset();
+        library.arm(FAULT_LIBRARY_SYMBOL, entry);
+        host.getCalls.clear();
+        EXPECT_EQ(0, plugin->init(host.context()));
+        EXPECT_EQ(0, plugin->start());
+        EXPECT_TRUE(host.getCalls.empty());
+        EXPECT_EQ(0, library.counters().openLibraries);
+        EXPECT_EQ(1, library.counters().injected[FAULT_LIBRARY_SYMBOL]);
+    }
+    EXPECT_EQ(0, driver.counters().opens);
+    expectRecovery();
+}
+
+TEST_F(ProviderFaults, AFailedEventCreationFailsStartAndReleasesEverything) {
+    // The provider creates its events one after the other; each may fail.
+    for (int32_t which = 1; which <= 3; ++which) {
+        SCOPED_TRACE(which);
+        library.reset();
+        ASSERT_EQ(1, plugin->init(host.context()));
+        library.arm(FAULT_EVENT_CREATE, which);
+        EXPECT_EQ(0, plugin->start());
+        EXPECT_EQ(1, library.counters().injected[FAULT_EVENT_CREATE]);
+        // A failed start releases the library too: starting again fails
+        // without calling into it.
+        EXPECT_EQ(0, plugin->start());
+        EXPECT_EQ(1, plugin->deInit());
+        expectNothingHeld();
+    }
+    EXPECT_EQ(0, driver.counters().opens);
+    expectRecovery();
+}
+
+TEST_F(ProviderFaults, AFailedThreadStartClosesTheDeviceAndReleasesEverything) {
+    ASSERT_EQ(1, plugin->init(host.context()));
+    library.arm(FAULT_THREAD_START, 1);
+    EXPECT_EQ(0, plugin->start());
+    EXPECT_EQ(1, library.counters().injected[FAULT_THREAD_START]);
+    const SimGpsCounters d = driver.counters();
+    EXPECT_EQ(1, d.opens);
+    EXPECT_EQ(1, d.closes);
+    expectNothingHeld();
+    expectRecovery();
+}
+
+TEST_F(ProviderFaults, DriverOpenOrStateFailuresFailStartAndReleaseEverything) {
+    for (uint32_t failure : {SIMGPS_FAIL_OPEN, SIMGPS_FAIL_STATE}) {
+        SCOPED_TRACE(failure);
+        driver.reset();
+        ASSERT_EQ(1, plugin->init(host.context()));
+        driver.setFailures(failure);
+        EXPECT_EQ(0, plugin->start());
+        EXPECT_EQ(0, plugin->start());
+        EXPECT_EQ(1, plugin->deInit());
+        EXPECT_EQ(failure == SIMGPS_FAIL_STATE ? 1 : 0, driver.counters().closes);
+        expectNothingHeld();
+        driver.setFailures(0);
+    }
+    expectRecovery();
+}
+
+TEST_F(ProviderFaults, FailedFetchesGiveNoDataAndTheReaderCarriesOn) {
+    ASSERT_EQ(1, plugin->init(host.context()));
+    ASSERT_EQ(1, plugin->start());
+    driver.setFailures(SIMGPS_FAIL_FETCH);
+    for (uint32_t i = 1; i <= 20; ++i) {
+        driver.push(makeReading(i));
+        ASSERT_TRUE(eventually([&] { return driver.counters().fetches == static_cast<int>(i); }));
+    }
+    GpsRecord r;
+    EXPECT_EQ(0, plugin->gpsData.getPosition(&r));
+    driver.setFailures(0);
+    driver.push(makeReading(21));
+    ASSERT_TRUE(eventually([&] { return plugin->gpsData.getPosition(&r) == 1; }));
+    EXPECT_EQ(21.0f, r.longitude);
+}
+
+TEST_F(ProviderFaults, AFailedWaitPausesTheReaderWithoutEndingIt) {
+    ASSERT_EQ(1, plugin->init(host.context()));
+    library.arm(FAULT_WAIT, 1);
+    ASSERT_EQ(1, plugin->start());
+    ASSERT_TRUE(eventually([&] { return library.counters().injected[FAULT_WAIT] == 1; }));
+    // The reading arrives during the pause and is read after it.
+    driver.push(makeReading(5));
+    GpsRecord r;
+    ASSERT_TRUE(
+        eventually([&] { return plugin->gpsData.getPosition(&r) == 1; }, std::chrono::seconds(15)));
+    EXPECT_EQ(5.0f, r.longitude);
+}
+
+TEST_F(ProviderFaults, DeInitEndsTheReaderPromptlyWhateverItsWaitsDo) {
+    // Once the first wait has failed (the reader pauses), and while every
+    // wait fails (the reader cannot even wait for the stop signal).
+    for (int32_t count : {1, FAULT_FOREVER}) {
+        SCOPED_TRACE(count);
+        library.reset();
+        ASSERT_EQ(1, plugin->init(host.context()));
+        library.arm(FAULT_WAIT, 1, count);
+        ASSERT_EQ(1, plugin->start());
+        ASSERT_TRUE(eventually([&] { return library.counters().injected[FAULT_WAIT] >= 1; }));
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(1, plugin->deInit());
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+        library.reset();
+        expectNothingHeld();
+    }
+}
+
+} // namespace
