@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <thread>
 
 namespace {
@@ -223,6 +225,87 @@ TEST_F(ProviderFaults, DeInitEndsTheReaderPromptlyWhateverItsWaitsDo) {
         library.reset();
         expectNothingHeld();
     }
+}
+
+TEST_F(ProviderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
+    // Random host calls and driver events while platform calls and driver
+    // calls fail at random. Every entry answers 0 or 1, and after each
+    // PluginDeInit nothing of the provider's is open or running.
+#if defined(_WIN32)
+    const int kCalls = 2000;
+#else
+    const int kCalls = 20000;
+#endif
+    const PlatformFaultKind kinds[] = {FAULT_LIBRARY_LOAD, FAULT_LIBRARY_SYMBOL, FAULT_EVENT_CREATE,
+                                       FAULT_THREAD_START, FAULT_WAIT};
+    const uint32_t driverFailures[] = {SIMGPS_FAIL_OPEN, SIMGPS_FAIL_STATE, SIMGPS_FAIL_FETCH};
+    std::mt19937 random(344);
+    int32_t injected = 0, driverFaults = 0, startsFailed = 0, startsOk = 0, deInits = 0;
+    uint32_t seq = 0;
+    auto collect = [&] {
+        const PlatformFaultCounters c = library.counters();
+        for (int k = 0; k < FAULT_KIND_COUNT; ++k)
+            injected += c.injected[k];
+        library.reset();
+    };
+    for (int call = 0; call < kCalls; ++call) {
+        const unsigned op = random() % 100;
+        if (op < 6) {
+            const int32_t r = plugin->init(host.context());
+            ASSERT_TRUE(r == 0 || r == 1) << r;
+        } else if (op < 14) {
+            const int32_t r = plugin->start();
+            ASSERT_TRUE(r == 0 || r == 1) << r;
+            (r == 1 ? startsOk : startsFailed) += 1;
+        } else if (op < 16) {
+            ASSERT_EQ(1, plugin->stop());
+        } else if (op < 20) {
+            ASSERT_EQ(1, plugin->deInit());
+            ++deInits;
+            const PlatformFaultCounters c = library.counters();
+            ASSERT_EQ(0, c.openEvents);
+            ASSERT_EQ(0, c.openLibraries);
+            ASSERT_EQ(0, c.runningThreads);
+            ASSERT_EQ(0, c.badHandles);
+            ASSERT_EQ(0, driver.counters().openDevices);
+        } else if (op < 26) {
+            collect();
+            // Mostly faults that fire soon; a failing wait is rare, as the
+            // reader pauses after one.
+            const PlatformFaultKind kind = kinds[random() % (random() % 8 == 0 ? 5 : 4)];
+            library.arm(kind, static_cast<int32_t>(1 + random() % 4),
+                        static_cast<int32_t>(1 + random() % 2));
+        } else if (op < 30) {
+            const uint32_t mask = random() % 2 == 0 ? 0 : driverFailures[random() % 3];
+            driverFaults += mask != 0;
+            driver.setFailures(mask);
+        } else if (op < 60) {
+            driver.push(makeReading(++seq));
+        } else if (op < 62) {
+            driver.signalDeviceState();
+        } else if (op < 85) {
+            GpsRecord r;
+            const int32_t got = plugin->gpsData.getPosition(&r);
+            ASSERT_TRUE(got == 0 || got == 1);
+        } else if (op < 95) {
+            SatelliteRecord table[SATELLITE_TABLE_SIZE];
+            int32_t count = 0;
+            const int32_t got = plugin->getSatellites(table, &count);
+            ASSERT_TRUE(got == 0 || got == 1);
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
+        }
+    }
+    EXPECT_EQ(1, plugin->deInit());
+    collect();
+    driver.setFailures(0);
+    EXPECT_GT(injected, 100);
+    EXPECT_GT(startsOk, 10);
+    std::printf("[ figures  ] provider under faults: %d calls, %d platform faults injected, %d "
+                "driver failure switches, %d starts failed and %d succeeded, %d de-inits\n",
+                kCalls, static_cast<int>(injected), static_cast<int>(driverFaults),
+                static_cast<int>(startsFailed), static_cast<int>(startsOk),
+                static_cast<int>(deInits));
 }
 
 } // namespace
