@@ -98,8 +98,14 @@ struct Plugin {
     PluginDescriptor* descriptor = nullptr;
 };
 
+// The recorder copies its folder and seeds the copy; the provider does the
+// same with its log file, and seeds its two other keys with their defaults.
 Plugin plugins[] = {
     {"wendmark", {{wideText("tracks_path"), wideText("C:\\"), true, 254}}},
+    {"orvane",
+     {{wideText("log_file"), wideText("\\orvane.log"), true, 254},
+      {wideText("log_enabled"), wideText("false"), false, 0},
+      {wideText("trace_level"), wideText("0"), false, 0}}},
 };
 
 FuzzHost host;
@@ -194,6 +200,11 @@ std::string programFolder() {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The provider binds the simulated driver by its name: loaded here by
+    // its path first, the load by name finds it.
+    const std::string driver = programFolder() + "driver/GPSAPI.so";
+    if (dlopen(driver.c_str(), RTLD_NOW | RTLD_LOCAL) == nullptr)
+        fail("cannot load", driver + ": " + dlerror());
     for (Plugin& p : plugins) {
         const std::string path = programFolder() + "fuzz_" + p.name + ".so";
         p.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
