@@ -412,6 +412,40 @@ TEST_F(Recorder, TheLongestFolderKeepsTheWholeName) {
     EXPECT_TRUE(files[0] == before || files[0] == after) << files[0];
 }
 
+// Many points of varying length, so that the write buffer fills and is
+// written out at every offset within a line. The values are multiples of
+// 1/64, whose "%f" text is exact on every C runtime.
+TEST_F(Recorder, ALongTrackComesOutWholeAcrossTheWriteBuffer) {
+    init(folder);
+    plugin->start();
+    std::string expectedPoints;
+    for (int i = 0; i < 3000; ++i) {
+        const float lon = static_cast<float>((i * 37 % 23040) - 11520) / 64.0f;
+        const float lat = static_cast<float>((i * 53 % 11520) - 5760) / 64.0f;
+        const float ele = static_cast<float>(i % 7 == 0 ? -i * 4096 : i) / 64.0f;
+        const float hdop = static_cast<float>(i % 640) / 64.0f;
+        GpsRecord r = makeRecord(lon, lat, ele, hdop);
+        r.year = 2010 + i % 3 * 4000;
+        r.hour = static_cast<uint8_t>(i % 24);
+        r.minute = static_cast<uint8_t>(i % 60);
+        r.second = static_cast<uint8_t>(i * 7 % 60);
+        deliver(r);
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "<trkpt lon=\"%f\" lat=\"%f\"><time>%04d-%02d-%02dT%02d:%02d:%02dZ</time>"
+                      "<type>MWP</type><ele>%f</ele><hdop>%f</hdop></trkpt>\r\n",
+                      static_cast<double>(lon), static_cast<double>(lat), r.year, r.month, r.day,
+                      r.hour, r.minute, r.second, static_cast<double>(ele),
+                      static_cast<double>(hdop));
+        expectedPoints += line;
+    }
+    plugin->stop();
+    const std::string name = onlyFile();
+    const std::string text = readFile(folder + name);
+    ASSERT_GT(expectedPoints.size(), 40u * 8192u);
+    EXPECT_EQ(expectedHeader(name) + expectedPoints + kFooter, text);
+}
+
 // Values that printf implementations round differently, and extremes.
 struct PointCase {
     float lon, lat, ele, hdop;
