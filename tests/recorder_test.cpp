@@ -385,6 +385,26 @@ TEST_F(Recorder, AFolderTheFileSystemCannotNameFailsCleanly) {
     EXPECT_EQ(1u, listFiles(good).size());
 }
 
+#if !defined(_WIN32)
+// Wide folder names reach a UTF-8 file system as UTF-8: one, two, three and
+// four bytes per character (the last from a surrogate pair).
+TEST_F(Recorder, NonAsciiFoldersAreNamedInUtf8) {
+    const std::string utf8 = folder + "a\xC3\xA9\xE6\xB0\xB4\xF0\x9F\x98\x80/";
+    makeFolders(utf8);
+    WideString path = wide(folder);
+    const WideChar units[] = {'a', 0x00E9, 0x6C34, 0xD83D, 0xDE00, '/'};
+    path.append(units, units + 6);
+    host.store[wide("tracks_path")] = path;
+    ASSERT_EQ(1, plugin->init(host.context()));
+    plugin->start();
+    deliver(examplePoint());
+    plugin->stop();
+    const std::vector<std::string> files = listFiles(utf8);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(expectedHeader(files[0]) + kExampleLine + kFooter, readFile(utf8 + files[0]));
+}
+#endif
+
 TEST_F(Recorder, TheLongestFolderKeepsTheWholeName) {
     // A folder of exactly 254 characters, built of nested folders.
     std::string longFolder = folder;
