@@ -185,6 +185,14 @@ TEST_F(Recorder, ReadsOnlyTheLowByteOfGetSetting) {
     EXPECT_EQ(1u, listFiles(folder).size());
 }
 
+TEST_F(Recorder, TreatsAClaimedValueWithoutAStringAsMissing) {
+    // A host that answers "found" but hands back no string: the default
+    // stays and the store is seeded, rather than the plugin reading null.
+    host.foundWithoutValue = true;
+    ASSERT_EQ(1, plugin->init(host.context()));
+    EXPECT_EQ("C:\\", narrow(host.store[wide("tracks_path")]));
+}
+
 TEST_F(Recorder, CutsALongFolderTo254AndSeedsTheCopy) {
     // The cut leaves FOLDER followed by p's, which prefix the file name.
     const size_t pad = 254 - folder.size();

@@ -40,6 +40,8 @@ int32_t PLUGIN_CALL FakeHost::getSetting(HostContext* c, const WideChar* key,
                                          const WideChar** value) {
     FakeHost* host = reinterpret_cast<Context*>(c)->self;
     host->getCalls.push_back(key);
+    if (host->foundWithoutValue)
+        return 1;
     auto it = host->store.find(key);
     if (it == host->store.end())
         return host->missingResult;

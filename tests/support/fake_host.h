@@ -30,6 +30,8 @@ class FakeHost {
     // meant to count, so tests put garbage above it.
     int32_t foundResult = 1;
     int32_t missingResult = 0;
+    // When set, GetSetting claims a value but leaves the pointer null.
+    bool foundWithoutValue = false;
 
   private:
     // The context the plugin sees, followed by a back pointer to this.
