@@ -22,11 +22,13 @@ namespace {
 const size_t kPointSet = 4096;
 
 int usage() {
-    std::fprintf(stderr, "usage: perf_driver OP N\n"
-                         "  recorder-point, baseline-point  N points in steady state\n"
-                         "  recorder-first, baseline-first  N periods of one point each\n"
-                         "  check-bytes                     N points through both, compared\n"
-                         "  allocations                     heap allocations in every entry\n");
+    std::fprintf(stderr,
+                 "usage: perf_driver OP N\n"
+                 "  recorder-point, baseline-point  N points in steady state\n"
+                 "  recorder-first, baseline-first  N periods of one point each\n"
+                 "  check-bytes                     N points through both, compared\n"
+                 "  allocations                     heap allocations in every entry\n"
+                 "  nmea                            the N track points as NMEA, to stdout\n");
     return 2;
 }
 
@@ -137,6 +139,45 @@ int checkBytes(size_t n) {
     return track && random ? 0 : 1;
 }
 
+// ---- The outside reference's input ----
+
+void sentence(std::string* out, const char* body) {
+    unsigned sum = 0;
+    for (const char* p = body; *p != 0; ++p)
+        sum ^= static_cast<unsigned char>(*p);
+    char text[200];
+    std::snprintf(text, sizeof text, "$%s*%02X\r\n", body, sum);
+    *out += text;
+}
+
+// Degrees as NMEA's dddmm.mmmmmm and hemisphere.
+void nmeaAngle(char* out, size_t size, double degrees, int width, char positive, char negative) {
+    const char hemisphere = degrees < 0 ? negative : positive;
+    if (degrees < 0)
+        degrees = -degrees;
+    const int whole = static_cast<int>(degrees);
+    std::snprintf(out, size, "%0*d%09.6f,%c", width, whole, (degrees - whole) * 60.0, hemisphere);
+}
+
+// The benchmark's N track points as NMEA: a GGA and an RMC sentence each.
+int writeNmea(size_t n) {
+    std::string text;
+    for (const GpsRecord& r : makeTrackPoints(n)) {
+        char lat[32], lon[32], body[160];
+        nmeaAngle(lat, sizeof lat, r.latitude, 2, 'N', 'S');
+        nmeaAngle(lon, sizeof lon, r.longitude, 3, 'E', 'W');
+        std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.00,%s,%s,1,08,%.2f,%.2f,M,47.0,M,,",
+                      r.hour, r.minute, r.second, lat, lon, static_cast<double>(r.hdop),
+                      static_cast<double>(r.altitude));
+        sentence(&text, body);
+        std::snprintf(body, sizeof body, "GPRMC,%02d%02d%02d.00,A,%s,%s,0.0,0.0,%02d%02d%02d,,,A",
+                      r.hour, r.minute, r.second, lat, lon, r.day, r.month, r.year % 100);
+        sentence(&text, body);
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+}
+
 // ---- Heap allocations ----
 
 void report(const char* plugin, const char* entry, const AllocationCounts& before, size_t calls) {
@@ -211,5 +252,7 @@ int main(int argc, char** argv) {
         return checkBytes(n);
     if (op == "allocations")
         return allocations();
+    if (op == "nmea")
+        return writeNmea(n);
     return usage();
 }
