@@ -40,4 +40,41 @@ typedef void(PLUGIN_CALL* SimGpsSignalDeviceStateFn)(void);
 typedef void(PLUGIN_CALL* SimGpsSetFailuresFn)(uint32_t mask);
 typedef void(PLUGIN_CALL* SimGpsGetCountersFn)(SimGpsCounters* out);
 
+/* ---- Replay of a recorded NMEA 0183 log ----
+ *
+ * When the environment variable GPSAPI_REPLAY_LOG names a file at a
+ * GPSOpenDevice while no device is open, the driver replays that log on a
+ * thread of its own until the last open device is closed. Each epoch of the
+ * log (the sentences that share one UTC time) becomes the current reading,
+ * and the new-location event of every open device is signalled once.
+ * GPSAPI_REPLAY_PACE sets the pace:
+ *   unset, empty or "1"  the log's own rate: the gaps between epoch times,
+ *                        each at most 10 seconds;
+ *   a number N > 0       N times the log's rate ("10" ten times faster,
+ *                        "0.5" half as fast);
+ *   "lockstep"           the next epoch as soon as the previous one was
+ *                        fetched with GPSGetPosition.
+ * When the log cannot be opened or the pace is not understood, GPSOpenDevice
+ * fails (returns null) and says why on the standard error stream. Without
+ * GPSAPI_REPLAY_LOG the driver only gives what SimGpsPushReading hands it;
+ * readings pushed during a replay are delivered as well. */
+#define SIMGPS_REPLAY_LOG_VARIABLE "GPSAPI_REPLAY_LOG"
+#define SIMGPS_REPLAY_PACE_VARIABLE "GPSAPI_REPLAY_PACE"
+
+/* The latest replay, from its start at GPSOpenDevice; kept after it ends
+ * until the next replay starts. SimGpsReset does not clear it. */
+struct SimGpsReplayStatus {
+    int32_t running;           /* the replay thread runs */
+    int32_t finished;          /* as SimGpsReplayFinished */
+    int32_t epochsDelivered;   /* epochs made the current reading */
+    int32_t epochsFetched;     /* of those, fetched at least once */
+    int32_t sentencesUsed;     /* GGA, RMC, GSA, GSV read from the log */
+    int32_t sentencesRejected; /* bad checksum, unreadable field or too long */
+};
+/* 1 once the replay has delivered every epoch of the log and the last one
+ * has been fetched; otherwise 0, also when no replay has run. A host polls
+ * it to learn that the log has ended. */
+typedef int32_t(PLUGIN_CALL* SimGpsReplayFinishedFn)(void);
+typedef void(PLUGIN_CALL* SimGpsGetReplayStatusFn)(SimGpsReplayStatus* out);
+
 #endif

@@ -21,6 +21,8 @@ class PluginLibrary {
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
     bool ok() const { return entry_ != nullptr; }
+    // Whether the library loaded at all, with or without the entry.
+    bool loaded() const { return handle_ != nullptr; }
     PluginDescriptor* descriptor() const { return entry_(); }
     void* symbol(const char* name) const;
 

@@ -1,0 +1,30 @@
+// State of the simulated driver shared by its entries and its replay
+// thread. Everything here is guarded by stateLock.
+#pragma once
+
+#include "gpsapi_control.h"
+#include "sync.h"
+
+namespace gpsapi {
+
+extern Mutex stateLock;
+// Notified whenever a reading is fetched or a replay is asked to stop.
+extern Condition stateChanged;
+
+// With stateLock held: makes READING the current one, signals the
+// new-location event of every open device and returns the reading's serial
+// number (they count up from 1). FROM_REPLAY counts its fetch as the
+// replay's.
+uint64_t publishLocked(const GPS_POSITION& reading, bool fromReplay);
+// With stateLock held: the serial of the latest reading fetched, 0 if none.
+uint64_t fetchedSerialLocked();
+
+// The replay's progress, with stateLock held.
+struct ReplayProgress {
+    SimGpsReplayStatus status;
+    bool reachedEnd;     // every epoch has been delivered
+    uint64_t lastSerial; // of the latest epoch delivered, 0 if none
+};
+ReplayProgress& replayProgressLocked();
+
+} // namespace gpsapi

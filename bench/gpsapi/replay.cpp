@@ -1,0 +1,291 @@
+#include "replay.h"
+
+#include "driver_state.h"
+#include "epoch.h"
+#include "nmea.h"
+
+#include "../../platform/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace gpsapi {
+namespace {
+
+constexpr int64_t kMaxGapMs = 10000; // a longer pause in the log is cut to this
+constexpr int64_t kDayMs = 24 * 3600 * 1000;
+constexpr size_t kLineCapacity = 256;
+
+struct Pace {
+    bool lockstep;
+    double multiple; // of the log's own rate
+};
+
+// Set and cleared by replayStart and replayStop, which the driver serialises.
+PlatformHandle thread;
+std::FILE* logFile;
+Pace pace;
+
+// Guarded by stateLock.
+bool stopRequested;
+
+bool sameWord(const char* a, const char* b) {
+    for (; *a != 0 && *b != 0; ++a, ++b) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        if (x != *b)
+            return false;
+    }
+    return *a == 0 && *b == 0;
+}
+
+// Empty: the log's rate. "lockstep", or a decimal number above zero.
+bool readPace(const char* text, Pace* out) {
+    out->lockstep = false;
+    out->multiple = 1.0;
+    if (text == nullptr || *text == 0)
+        return true;
+    if (sameWord(text, "lockstep")) {
+        out->lockstep = true;
+        return true;
+    }
+    double v = 0, scale = 1;
+    bool digits = false, point = false;
+    for (const char* p = text; *p != 0; ++p) {
+        if (*p == '.' && !point) {
+            point = true;
+        } else if (*p >= '0' && *p <= '9' && v < 1e9) {
+            digits = true;
+            if (point)
+                v += (*p - '0') * (scale /= 10);
+            else
+                v = v * 10 + (*p - '0');
+        } else {
+            return false;
+        }
+    }
+    if (!digits || v <= 0)
+        return false;
+    out->multiple = v;
+    return true;
+}
+
+// Reads one line without its '\n'; false at the end of the file. A line
+// longer than the buffer is read to its end and reported as OVERLONG.
+bool readLine(std::FILE* f, char* buffer, size_t* length, bool* overlong) {
+    size_t n = 0;
+    bool any = false;
+    *overlong = false;
+    for (int c; (c = std::getc(f)) != EOF;) {
+        any = true;
+        if (c == '\n')
+            break;
+        if (n < kLineCapacity)
+            buffer[n++] = static_cast<char>(c);
+        else
+            *overlong = true;
+    }
+    *length = n;
+    return any;
+}
+
+// Epochs before the log's first RMC take that RMC's date.
+void seedDate(std::FILE* f, nmea::EpochAssembler* assembler) {
+    char line[kLineCapacity];
+    size_t n;
+    bool overlong;
+    nmea::Sentence s;
+    const uint32_t dated = nmea::kDate | nmea::kTime;
+    while (readLine(f, line, &n, &overlong)) {
+        if (!overlong && nmea::parse(line, n, &s) == nmea::Result::kParsed &&
+            s.kind == nmea::Kind::kRmc && (s.present & dated) == dated) {
+            assembler->seedDate(s.date, s.time);
+            break;
+        }
+    }
+    std::fseek(f, 0, SEEK_SET);
+}
+
+int64_t timeOfDayMs(const GPS_POSITION& r) {
+    const GpsSystemTime& t = r.stUTCTime;
+    return ((t.wHour * 60 + t.wMinute) * 60 + t.wSecond) * 1000LL + t.wMilliseconds;
+}
+
+class Replayer {
+  public:
+    void run() {
+        seedDate(logFile, &assembler_);
+        char line[kLineCapacity];
+        size_t n;
+        bool overlong;
+        nmea::Sentence s;
+        GPS_POSITION r;
+        unsigned lines = 0;
+        while (readLine(logFile, line, &n, &overlong)) {
+            if ((++lines & 63) == 0 && stopping())
+                return;
+            const nmea::Result result = !overlong        ? nmea::parse(line, n, &s)
+                                        : line[0] == '$' ? nmea::Result::kTooLong
+                                                         : nmea::Result::kIgnored;
+            switch (result) {
+            case nmea::Result::kParsed:
+                ++used_;
+                if (assembler_.add(s, &r) && !deliver(r, false))
+                    return;
+                break;
+            case nmea::Result::kIgnored:
+                break;
+            default:
+                ++rejected_;
+                break;
+            }
+        }
+        if (assembler_.finish(&r)) {
+            deliver(r, true);
+            return;
+        }
+        Locked l(stateLock);
+        flushCountsLocked();
+        replayProgressLocked().reachedEnd = true;
+    }
+
+  private:
+    bool stopping() {
+        Locked l(stateLock);
+        return stopRequested;
+    }
+
+    void flushCountsLocked() {
+        SimGpsReplayStatus& status = replayProgressLocked().status;
+        status.sentencesUsed = used_;
+        status.sentencesRejected = rejected_;
+    }
+
+    // Waits for the epoch's turn, makes it current and, in lockstep, waits
+    // until it has been fetched. False when asked to stop.
+    bool deliver(const GPS_POSITION& r, bool last) {
+        int64_t due = 0;
+        const int64_t tod = timeOfDayMs(r);
+        if (!pace.lockstep && previousTod_ >= 0) {
+            int64_t gap = tod - previousTod_;
+            if (gap < 0)
+                gap += kDayMs; // past midnight
+            if (gap > kMaxGapMs)
+                gap = kMaxGapMs;
+            due = lastDelivery_ + static_cast<int64_t>(static_cast<double>(gap) / pace.multiple);
+        }
+        previousTod_ = tod;
+
+        Locked l(stateLock);
+        for (;;) {
+            if (stopRequested)
+                return false;
+            const int64_t now = monotonicMs();
+            if (now >= due)
+                break;
+            stateChanged.waitFor(stateLock, static_cast<uint32_t>(due - now));
+        }
+        lastDelivery_ = monotonicMs();
+        flushCountsLocked();
+        ReplayProgress& progress = replayProgressLocked();
+        const uint64_t serial = publishLocked(r, true);
+        ++progress.status.epochsDelivered;
+        progress.lastSerial = serial;
+        progress.reachedEnd = last;
+        if (pace.lockstep && !last)
+            while (!stopRequested && fetchedSerialLocked() < serial)
+                stateChanged.wait(stateLock);
+        return !stopRequested;
+    }
+
+    nmea::EpochAssembler assembler_;
+    int32_t used_ = 0, rejected_ = 0;
+    int64_t previousTod_ = -1;
+    int64_t lastDelivery_ = 0;
+};
+
+PlatformThreadResult PLATFORM_THREAD_CALL replayThread(void*) {
+    Replayer replayer;
+    replayer.run();
+    Locked l(stateLock);
+    replayProgressLocked().status.running = 0;
+    return 0;
+}
+
+} // namespace
+
+ReplayStart replayStart() {
+#if defined(_WIN32)
+    wchar_t path[1024];
+    DWORD n = GetEnvironmentVariableW(L"" SIMGPS_REPLAY_LOG_VARIABLE, path, 1024);
+    if (n == 0)
+        return ReplayStart::kNotConfigured;
+    char paceText[64] = "";
+    DWORD m = GetEnvironmentVariableA(SIMGPS_REPLAY_PACE_VARIABLE, paceText, sizeof paceText);
+    if (n >= 1024 || m >= sizeof paceText) {
+        std::fprintf(stderr, "GPSAPI: %s or %s is too long\n", SIMGPS_REPLAY_LOG_VARIABLE,
+                     SIMGPS_REPLAY_PACE_VARIABLE);
+        return ReplayStart::kFailed;
+    }
+#else
+    const char* path = std::getenv(SIMGPS_REPLAY_LOG_VARIABLE);
+    if (path == nullptr || *path == 0)
+        return ReplayStart::kNotConfigured;
+    const char* paceText = std::getenv(SIMGPS_REPLAY_PACE_VARIABLE);
+#endif
+    if (!readPace(paceText, &pace)) {
+        std::fprintf(stderr, "GPSAPI: %s=\"%s\" is neither \"lockstep\" nor a number above 0\n",
+                     SIMGPS_REPLAY_PACE_VARIABLE, paceText);
+        return ReplayStart::kFailed;
+    }
+#if defined(_WIN32)
+    logFile = _wfopen(path, L"rb");
+    if (logFile == nullptr) {
+        std::fprintf(stderr, "GPSAPI: cannot read the NMEA log %ls\n", path);
+        return ReplayStart::kFailed;
+    }
+#else
+    logFile = std::fopen(path, "rb");
+    if (logFile == nullptr) {
+        std::fprintf(stderr, "GPSAPI: cannot read the NMEA log %s\n", path);
+        return ReplayStart::kFailed;
+    }
+#endif
+    {
+        Locked l(stateLock);
+        stopRequested = false;
+        replayProgressLocked() = ReplayProgress();
+        replayProgressLocked().status.running = 1;
+    }
+    uint32_t id;
+    thread = platformThreadStart(replayThread, nullptr, &id);
+    if (thread == nullptr) {
+        std::fprintf(stderr, "GPSAPI: cannot start the replay thread\n");
+        std::fclose(logFile);
+        logFile = nullptr;
+        Locked l(stateLock);
+        replayProgressLocked().status.running = 0;
+        return ReplayStart::kFailed;
+    }
+    return ReplayStart::kStarted;
+}
+
+bool replayRunning() {
+    return thread != nullptr;
+}
+
+void replayStop() {
+    if (thread == nullptr)
+        return;
+    {
+        Locked l(stateLock);
+        stopRequested = true;
+        stateChanged.notifyAll();
+    }
+    platformThreadJoin(thread);
+    thread = nullptr;
+    std::fclose(logFile);
+    logFile = nullptr;
+}
+
+} // namespace gpsapi

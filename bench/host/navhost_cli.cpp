@@ -1,0 +1,703 @@
+// The navhost command line: "inspect" loads one plugin library and checks
+// its descriptor; "record" runs a GPS provider and a track recorder
+// together, carrying every position from one to the other, and reports on
+// the track that comes out.
+#include "navhost_cli.h"
+
+#include "gpx_track.h"
+#include "ini_store.h"
+#include "plugin_loader.h"
+#include "settings_host.h"
+#include "text.h"
+#include "track_svg.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <locale>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <link.h>
+#include <strings.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+using namespace navhost;
+
+namespace {
+
+enum ExitCode {
+    kOk = 0,
+    kUsage = 1,
+    kLibraryMissing = 2,
+    kLibraryNotLoadable = 3,
+    kNoEntry = 4,
+    kBadDescriptor = 5,
+    kWrongKind = 6,
+    kInitFailed = 7,
+    kStartFailed = 8,
+    kSettingsUnreadable = 9,
+    kNoTracksFolder = 10,
+    kNoTrack = 11,
+    kTrackUnreadable = 12,
+    kUnexpected = 125,
+};
+
+const char kUsageText[] = "usage: navhost inspect PLUGIN\n"
+                          "       navhost record [options]\n"
+                          "       navhost --help\n";
+
+const char kHelpText[] =
+    "\n"
+    "inspect PLUGIN\n"
+    "    Loads the plugin library PLUGIN, calls its pluginPreInitMethod and checks\n"
+    "    the descriptor it returns; prints kind, number, name, maker and which\n"
+    "    entries are present.\n"
+    "\n"
+    "record [options]\n"
+    "    Loads a GPS provider and a track recorder, starts both, hands every new\n"
+    "    position of the provider to the recorder and shows the progress. The\n"
+    "    run ends when the simulated driver reports the end of its replay (its\n"
+    "    SimGpsReplayFinished entry, looked up in the loaded GPSAPI library and\n"
+    "    then in the provider itself), when an end condition below is met, or on\n"
+    "    Ctrl-C. Both plugins are then stopped, which completes the track, and\n"
+    "    navhost prints where the track is, its points, time span and bounding\n"
+    "    box, and writes a picture of it beside it (same name, .svg).\n"
+    "\n"
+    "    --provider PATH      provider library (default: orvane beside navhost)\n"
+    "    --recorder PATH      recorder library (default: wendmark beside navhost)\n"
+    "    --settings FILE      INI settings file, one [SECTION] per plugin name\n"
+    "                         (default: navhost.ini in the current folder; created\n"
+    "                         when missing, and the plugins add their defaults)\n"
+    "    --tracks FOLDER      folder for the track files; stored as the recorder's\n"
+    "                         tracks_path (default: the tracks_path already in the\n"
+    "                         settings file, else the current folder)\n"
+    "    --max-positions N    end after N positions\n"
+    "    --idle SECONDS       end when no new position came for SECONDS\n"
+    "    --duration SECONDS   end after SECONDS\n"
+    "    --poll MS            poll the provider every MS milliseconds (default 5)\n"
+    "\n"
+    "exit codes\n"
+    "    0   success\n"
+    "    1   bad command line\n"
+    "    2   a plugin library does not exist\n"
+    "    3   a plugin library cannot be loaded (not a library, wrong machine, ...)\n"
+    "    4   the library does not export pluginPreInitMethod\n"
+    "    5   the descriptor breaks the plugin contract\n"
+    "    6   the plugin's kind does not fit its role (provider 16, recorder 4)\n"
+    "    7   PluginInit failed\n"
+    "    8   PluginStart failed\n"
+    "    9   the settings file cannot be read (or is not a valid INI file)\n"
+    "    10  the tracks folder does not exist\n"
+    "    11  the run ended without a track file (no position with a fix)\n"
+    "    12  the track file cannot be read back, or its picture not written\n"
+    "    125 an unexpected failure of navhost itself\n";
+
+// ---- Small system helpers ----
+
+fs::path programFolder() {
+#if defined(_WIN32)
+    wchar_t path[4096];
+    const DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+    return fs::path(std::wstring(path, n)).parent_path();
+#else
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    return fs::path(std::string(path, n > 0 ? static_cast<size_t>(n) : 0)).parent_path();
+#endif
+}
+
+const char* libraryExtension() {
+#if defined(_WIN32)
+    return ".dll";
+#else
+    return ".so";
+#endif
+}
+
+char pathSeparator() {
+#if defined(_WIN32)
+    return '\\';
+#else
+    return '/';
+#endif
+}
+
+void sleepMilliseconds(unsigned ms) {
+#if defined(_WIN32)
+    Sleep(ms);
+#else
+    timespec t = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    nanosleep(&t, nullptr);
+#endif
+}
+
+bool stdoutIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+std::atomic<bool> interrupted(false);
+
+#if defined(_WIN32)
+BOOL WINAPI onConsoleControl(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        interrupted = true;
+        return TRUE;
+    }
+    return FALSE;
+}
+#else
+void onSignal(int) {
+    interrupted = true;
+}
+#endif
+
+// Turns Ctrl-C into a request to end the run, from construction until
+// destruction, when the previous handling comes back.
+class InterruptCatcher {
+  public:
+    InterruptCatcher() {
+        interrupted = false;
+#if defined(_WIN32)
+        SetConsoleCtrlHandler(&onConsoleControl, TRUE);
+#else
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = &onSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInterrupt_);
+        sigaction(SIGTERM, &action, &oldTerminate_);
+#endif
+    }
+    ~InterruptCatcher() {
+#if defined(_WIN32)
+        SetConsoleCtrlHandler(&onConsoleControl, FALSE);
+#else
+        sigaction(SIGINT, &oldInterrupt_, nullptr);
+        sigaction(SIGTERM, &oldTerminate_, nullptr);
+#endif
+    }
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+  private:
+#if !defined(_WIN32)
+    struct sigaction oldInterrupt_, oldTerminate_;
+#endif
+};
+
+// The simulated driver's "replay finished" entry: 1 once its log is over.
+typedef int32_t(PLUGIN_CALL* ReplayFinishedFn)(void);
+const char kReplayFinishedEntry[] = "SimGpsReplayFinished";
+
+// Holds the driver library loaded (a counted reference) while the host may
+// still ask it whether the replay is over, even after the provider has
+// released it.
+class ReplayEnd {
+  public:
+    ~ReplayEnd() { release(); }
+
+    // Looks for the entry in the loaded driver library, then in PROVIDER.
+    void resolve(const PluginModule& provider) {
+        if (finished_ != nullptr)
+            return;
+#if defined(_WIN32)
+        HMODULE module = nullptr;
+        if (GetModuleHandleExW(0, L"GPSAPI.DLL", &module)) {
+            finished_ =
+                reinterpret_cast<ReplayFinishedFn>(GetProcAddress(module, kReplayFinishedEntry));
+            if (finished_ != nullptr)
+                driver_ = module;
+            else
+                FreeLibrary(module);
+        }
+#else
+        std::string name;
+        dl_iterate_phdr(&findDriver, &name);
+        if (!name.empty()) {
+            void* module = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+            if (module != nullptr) {
+                finished_ = reinterpret_cast<ReplayFinishedFn>(dlsym(module, kReplayFinishedEntry));
+                if (finished_ != nullptr)
+                    driver_ = module;
+                else
+                    dlclose(module);
+            }
+        }
+#endif
+        if (finished_ == nullptr)
+            finished_ = reinterpret_cast<ReplayFinishedFn>(provider.symbol(kReplayFinishedEntry));
+    }
+
+    bool known() const {
+        return finished_ != nullptr;
+    }
+    bool finished() const {
+        return finished_ != nullptr && finished_() == 1;
+    }
+
+    void release() {
+        finished_ = nullptr;
+        if (driver_ == nullptr)
+            return;
+#if defined(_WIN32)
+        FreeLibrary(static_cast<HMODULE>(driver_));
+#else
+        dlclose(driver_);
+#endif
+        driver_ = nullptr;
+    }
+
+  private:
+#if !defined(_WIN32)
+    static int findDriver(dl_phdr_info* info, size_t, void* data) {
+        const char* path = info->dlpi_name;
+        if (path == nullptr || path[0] == 0)
+            return 0;
+        const char* slash = std::strrchr(path, '/');
+        if (strcasecmp(slash != nullptr ? slash + 1 : path, "GPSAPI.so") != 0)
+            return 0;
+        *static_cast<std::string*>(data) = path;
+        return 1;
+    }
+#endif
+
+    void* driver_ = nullptr;
+    ReplayFinishedFn finished_ = nullptr;
+};
+
+// ---- Loading and checking ----
+
+// Loads PATH and checks its descriptor; prints the reason and returns the
+// exit code when either fails.
+int loadPlugin(PluginModule& module, const fs::path& path, DescriptorReport& report,
+               std::ostream& err) {
+    std::string message;
+    switch (module.load(path, message)) {
+    case LoadStatus::Loaded:
+        break;
+    case LoadStatus::Missing:
+        err << "navhost: " << message << "\n";
+        return kLibraryMissing;
+    case LoadStatus::NotLoadable:
+        err << "navhost: " << message << "\n";
+        return kLibraryNotLoadable;
+    case LoadStatus::NoEntry:
+        err << "navhost: " << message << "\n";
+        return kNoEntry;
+    }
+    report = inspectDescriptor(module.entry());
+    if (!report.conforms()) {
+        err << "navhost: " << module.path().u8string()
+            << ": the descriptor breaks the plugin contract:\n";
+        for (const std::string& problem : report.problems)
+            err << "  " << problem << "\n";
+        return kBadDescriptor;
+    }
+    return kOk;
+}
+
+int inspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 1) {
+        err << kUsageText;
+        return kUsage;
+    }
+    PluginModule module;
+    DescriptorReport report;
+    const int code = loadPlugin(module, fs::u8path(args[0]), report, err);
+    if (code != kOk && code != kBadDescriptor)
+        return code;
+    out << "library:   " << module.path().u8string() << "\n" << describeDescriptor(report);
+    if (code == kOk)
+        out << "descriptor conforms to the plugin contract\n";
+    return code;
+}
+
+// ---- Recording ----
+
+struct RecordOptions {
+    fs::path provider, recorder, settings;
+    std::string tracks; // empty: from the settings file
+    long maxPositions = 0;
+    double idleSeconds = 0, durationSeconds = 0;
+    unsigned pollMs = 5;
+};
+
+bool parseCount(const std::string& text, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == 0 && value > 0;
+}
+
+bool parseSeconds(const std::string& text, double& value) {
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    in >> value;
+    return !in.fail() && in.eof() && value > 0;
+}
+
+// Parses the options of "record"; false (after a message) on a bad one.
+bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, std::ostream& err) {
+    const fs::path folder = programFolder();
+    o.provider = folder / (std::string("orvane") + libraryExtension());
+    o.recorder = folder / (std::string("wendmark") + libraryExtension());
+    o.settings = "navhost.ini";
+    static const char* const known[] = {"--provider",      "--recorder", "--settings", "--tracks",
+                                        "--max-positions", "--idle",     "--duration", "--poll"};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (std::find(std::begin(known), std::end(known), option) == std::end(known)) {
+            err << "navhost: " << option << ": unknown option\n";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            err << "navhost: " << option << " needs a value\n";
+            return false;
+        }
+        const std::string& value = args[++i];
+        long count = 0;
+        bool good = true;
+        if (option == "--provider")
+            o.provider = fs::u8path(value);
+        else if (option == "--recorder")
+            o.recorder = fs::u8path(value);
+        else if (option == "--settings")
+            o.settings = fs::u8path(value);
+        else if (option == "--tracks")
+            o.tracks = value;
+        else if (option == "--max-positions")
+            good = parseCount(value, o.maxPositions);
+        else if (option == "--idle")
+            good = parseSeconds(value, o.idleSeconds);
+        else if (option == "--duration")
+            good = parseSeconds(value, o.durationSeconds);
+        else {
+            good = parseCount(value, count) && count <= 1000;
+            o.pollMs = static_cast<unsigned>(count);
+        }
+        if (!good || value.empty()) {
+            err << "navhost: " << option << ": bad value \"" << value << "\"\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* fixText(int fix) {
+    switch (fix) {
+    case -1:
+        return "-";
+    case FIX_NONE:
+        return "none";
+    case FIX_2D:
+        return "2D";
+    case FIX_3D:
+        return "3D";
+    default:
+        return "other";
+    }
+}
+
+struct Progress {
+    long positions = 0;
+    int fix = -1; // of the last position; -1 before the first
+    int inView = 0, used = 0;
+    bool satellitesKnown = false;
+
+    std::string line(double elapsedSeconds) const {
+        std::ostringstream out;
+        out << "positions " << positions << "  fix " << fixText(fix) << "  satellites ";
+        if (satellitesKnown)
+            out << inView << " in view, " << used << " used";
+        else
+            out << "-";
+        out << "  elapsed " << formatDuration(static_cast<int64_t>(elapsedSeconds * 1000));
+        return out.str();
+    }
+};
+
+// The tracks prefix to give the recorder, from the option or the settings;
+// prints the reason and returns the exit code when its folder is missing.
+int chooseTracksPrefix(const RecordOptions& o, IniStore& store, const std::string& section,
+                       std::string& prefix, std::ostream& err) {
+    std::error_code ec;
+    if (!o.tracks.empty()) {
+        const fs::path folder = fs::absolute(fs::u8path(o.tracks), ec);
+        if (ec || !fs::is_directory(folder, ec)) {
+            err << "navhost: tracks folder " << o.tracks << " does not exist\n";
+            return kNoTracksFolder;
+        }
+        prefix = folder.u8string();
+        if (prefix.back() != pathSeparator() && prefix.back() != '/')
+            prefix += pathSeparator();
+        store.set(section, "tracks_path", prefix);
+        return kOk;
+    }
+    if (store.get(section, "tracks_path", prefix)) {
+        if (!fs::is_directory(tracksFolderOf(prefix), ec)) {
+            err << "navhost: the folder of tracks_path \"" << prefix << "\" in "
+                << store.path().u8string() << " does not exist\n";
+            return kNoTracksFolder;
+        }
+        return kOk;
+    }
+    prefix = fs::current_path(ec).u8string();
+    if (prefix.empty() || prefix.back() != pathSeparator())
+        prefix += pathSeparator();
+    store.set(section, "tracks_path", prefix);
+    return kOk;
+}
+
+void saveSettings(IniStore& store, std::ostream& err) {
+    std::string error;
+    if (store.changed() && !store.save(error))
+        err << "navhost: warning: " << error << "\n";
+}
+
+int record(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    RecordOptions o;
+    if (!parseRecordOptions(args, o, err)) {
+        err << kUsageText;
+        return kUsage;
+    }
+
+    IniStore store;
+    std::string error;
+    if (!store.load(o.settings, error)) {
+        err << "navhost: " << error << "\n";
+        return kSettingsUnreadable;
+    }
+
+    PluginModule providerModule, recorderModule;
+    DescriptorReport providerReport, recorderReport;
+    int code = loadPlugin(providerModule, o.provider, providerReport, err);
+    if (code == kOk)
+        code = loadPlugin(recorderModule, o.recorder, recorderReport, err);
+    if (code != kOk)
+        return code;
+    const PluginDescriptor* provider = providerReport.descriptor;
+    const PluginDescriptor* recorder = recorderReport.descriptor;
+    if (provider->kind != PLUGIN_KIND_SUPPLIES_GPS) {
+        err << "navhost: " << providerModule.path().u8string() << " (" << providerReport.name
+            << ") is of kind " << provider->kind << ", not a provider (16)\n";
+        return kWrongKind;
+    }
+    if (recorder->kind != PLUGIN_KIND_RECEIVES_GPS) {
+        err << "navhost: " << recorderModule.path().u8string() << " (" << recorderReport.name
+            << ") is of kind " << recorder->kind << ", not a recorder (4)\n";
+        return kWrongKind;
+    }
+
+    std::string prefix;
+    code = chooseTracksPrefix(o, store, recorderReport.name, prefix, err);
+    if (code != kOk)
+        return code;
+    saveSettings(store, err);
+    out << "provider: " << providerReport.name << " (" << providerModule.path().u8string()
+        << ")\nrecorder: " << recorderReport.name << " (" << recorderModule.path().u8string()
+        << ")\nsettings: " << store.path().u8string() << "\ntracks:   " << prefix << "\n";
+
+    const InterruptCatcher catcher;
+    SettingsHost host(store);
+    if (recorder->init(host.contextFor(recorderReport.name)) != 1) {
+        saveSettings(store, err);
+        err << "navhost: recorder " << recorderReport.name << ": PluginInit failed\n";
+        return kInitFailed;
+    }
+    saveSettings(store, err);
+    if (provider->init(host.contextFor(providerReport.name)) != 1) {
+        recorder->deInit();
+        saveSettings(store, err);
+        err << "navhost: provider " << providerReport.name
+            << ": PluginInit failed (is its GPS driver library present?)\n";
+        return kInitFailed;
+    }
+    saveSettings(store, err);
+    const std::vector<TrackFileState> before = listTrackFiles(prefix);
+
+    if (recorder->start() != 1) {
+        recorder->deInit();
+        provider->deInit();
+        err << "navhost: recorder " << recorderReport.name << ": PluginStart failed\n";
+        return kStartFailed;
+    }
+    if (provider->start() != 1) {
+        // A provider whose start failed has released what it held.
+        recorder->stop();
+        recorder->deInit();
+        err << "navhost: provider " << providerReport.name
+            << ": PluginStart failed (no GPS device?)\n";
+        return kStartFailed;
+    }
+
+    typedef std::chrono::steady_clock Clock;
+    const Clock::time_point started = Clock::now();
+    auto secondsSince = [](Clock::time_point t) {
+        return std::chrono::duration<double>(Clock::now() - t).count();
+    };
+    ReplayEnd replayEnd;
+    replayEnd.resolve(providerModule);
+    Clock::time_point lastResolve = started, lastPosition = started, lastShown = started;
+    Clock::time_point finishedAt;
+    bool replayOver = false;
+    const bool terminal = &out == &std::cout && stdoutIsTerminal();
+    Progress progress;
+    std::string reason;
+
+    for (;;) {
+        GpsRecord position;
+        std::memset(&position, 0, sizeof position);
+        while (provider->gpsData.getPosition(&position) == 1) {
+            recorder->gpsData.setGPSData(&position);
+            ++progress.positions;
+            progress.fix = position.fixStatus;
+            lastPosition = Clock::now();
+            if (o.maxPositions > 0 && progress.positions >= o.maxPositions)
+                break;
+        }
+        SatelliteRecord satellites[SATELLITE_TABLE_SIZE];
+        int32_t count = 0;
+        if (provider->getSatellites(satellites, &count) == 1) {
+            if (count < 0)
+                count = 0;
+            if (count > SATELLITE_TABLE_SIZE)
+                count = SATELLITE_TABLE_SIZE;
+            progress.satellitesKnown = true;
+            progress.inView = count;
+            progress.used = 0;
+            for (int32_t i = 0; i < count; ++i)
+                progress.used += satellites[i].used != 0 ? 1 : 0;
+        }
+
+        if (!replayEnd.known() && secondsSince(lastResolve) >= 1) {
+            replayEnd.resolve(providerModule);
+            lastResolve = Clock::now();
+        }
+        if (!replayOver && replayEnd.finished()) {
+            replayOver = true;
+            finishedAt = Clock::now();
+        }
+        // After the end of the replay, the last positions still on their
+        // way through the provider are collected before stopping.
+        if (interrupted)
+            reason = "interrupted";
+        else if (o.maxPositions > 0 && progress.positions >= o.maxPositions)
+            reason = "reached " + std::to_string(o.maxPositions) + " positions";
+        else if (o.durationSeconds > 0 && secondsSince(started) >= o.durationSeconds)
+            reason = "ran for the given duration";
+        else if (o.idleSeconds > 0 && secondsSince(lastPosition) >= o.idleSeconds)
+            reason = "no new position for the given idle time";
+        else if (replayOver && secondsSince(finishedAt) >= 0.5 && secondsSince(lastPosition) >= 0.5)
+            reason = "end of the replay";
+        if (!reason.empty())
+            break;
+
+        if (terminal && secondsSince(lastShown) >= 0.25) {
+            out << "\r" << progress.line(secondsSince(started)) << "    " << std::flush;
+            lastShown = Clock::now();
+        } else if (!terminal && secondsSince(lastShown) >= 5) {
+            out << progress.line(secondsSince(started)) << std::endl;
+            lastShown = Clock::now();
+        }
+        sleepMilliseconds(o.pollMs);
+    }
+
+    provider->stop();
+    recorder->stop();
+    provider->deInit();
+    recorder->deInit();
+    replayEnd.release();
+    out << (terminal ? "\r" : "") << progress.line(secondsSince(started)) << "    \n"
+        << "stopped:  " << reason << "\n";
+
+    const fs::path trackPath = newestChangedTrack(before, listTrackFiles(prefix));
+    if (trackPath.empty()) {
+        err << "navhost: no track file was written under " << prefix
+            << " (no position with a fix arrived?)\n";
+        return kNoTrack;
+    }
+    Track track;
+    if (!readGpxTrack(trackPath, track, error)) {
+        err << "navhost: " << error << "\n";
+        return kTrackUnreadable;
+    }
+    const TrackSummary s = summarize(track);
+    std::ostringstream box;
+    box.imbue(std::locale::classic());
+    box.setf(std::ios::fixed);
+    box.precision(6);
+    if (s.points > 0)
+        box << "lat " << s.minLatitude << " to " << s.maxLatitude << ", lon " << s.minLongitude
+            << " to " << s.maxLongitude;
+    else
+        box << "-";
+    std::string span = "-";
+    if (s.timedPoints > 0)
+        span = formatIsoTime(s.firstMillis) + " to " + formatIsoTime(s.lastMillis) + " (" +
+               formatDuration(s.lastMillis - s.firstMillis) + ")";
+    out << "track:    " << trackPath.u8string() << (track.complete ? "" : " (not completed)")
+        << "\npoints:   " << s.points << "\ntime:     " << span << "\nbounds:   " << box.str()
+        << "\n";
+    if (s.points == 0) {
+        err << "navhost: the track has no points to draw\n";
+        return kTrackUnreadable;
+    }
+    fs::path picture = trackPath;
+    picture.replace_extension(".svg");
+    const std::string caption = trackPath.filename().u8string() + ": " + std::to_string(s.points) +
+                                " points" + (s.timedPoints > 0 ? ", " + span : std::string());
+    if (!writeTrackSvg(track, caption, picture, error)) {
+        err << "navhost: " << error << "\n";
+        return kTrackUnreadable;
+    }
+    out << "picture:  " << picture.u8string() << "\n";
+    return kOk;
+}
+
+} // namespace
+
+int navhostMain(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
+    try {
+        if (args.empty()) {
+            err << kUsageText;
+            return kUsage;
+        }
+        const std::string command = args[0];
+        args.erase(args.begin());
+        if (command == "--help" || command == "-h" || command == "help") {
+            out << kUsageText << kHelpText;
+            return kOk;
+        }
+        if (command == "inspect")
+            return inspect(args, out, err);
+        if (command == "record")
+            return record(args, out, err);
+        err << "navhost: unknown command \"" << command << "\"\n" << kUsageText;
+        return kUsage;
+    } catch (const std::exception& e) {
+        err << "navhost: " << e.what() << "\n";
+    } catch (...) {
+        err << "navhost: unexpected failure\n";
+    }
+    return kUnexpected;
+}
