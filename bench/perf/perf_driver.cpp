@@ -5,16 +5,20 @@
 //
 //   perf_driver OP N
 #include "alloc_count.h"
+#include "handover_baselines.h"
+#include "provider_session.h"
 #include "recorder_session.h"
 #include "track_points.h"
 
 #include "../../tests/support/test_files.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -139,6 +143,136 @@ int checkBytes(size_t n) {
     return track && random ? 0 : 1;
 }
 
+// ---- Provider ----
+
+// Calls POLL, yielding between calls, until it returns 1; false after ten
+// seconds.
+template <class Poll> bool waitFor(Poll poll) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!poll()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// The outcome of the measured calls: every one must have given what it
+// should.
+int verdict(const char* op, size_t wrong) {
+    if (wrong == 0)
+        return 0;
+    std::fprintf(stderr, "%s: %zu calls gave the wrong result\n", op, wrong);
+    return 1;
+}
+
+bool samePosition(const GpsRecord& r, const GPS_POSITION& p) {
+    return r.latitude == static_cast<float>(p.dblLatitude) &&
+           r.longitude == static_cast<float>(p.dblLongitude) && r.fixStatus == FIX_3D;
+}
+
+// Pushes a reading and waits until both halves of it have been handed out,
+// so that nothing is pending afterwards. The wait polls the entry that is
+// not being measured; the measured one is called exactly once, so that
+// every run calls it a known number of times.
+bool settle(ProviderSession& provider, uint32_t sequence, bool measuringSatellites) {
+    GpsRecord r;
+    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
+    int32_t count = 0;
+    provider.push(fullReading(sequence));
+    // The satellites are published after the position, under the same
+    // lock: once they are out, the position is waiting.
+    if (measuringSatellites)
+        return waitFor([&] { return provider.getPosition(&r) == 1; }) &&
+               provider.getSatellites(sats, &count) == 1;
+    return waitFor([&] { return provider.getSatellites(sats, &count) == 1; }) &&
+           provider.getPosition(&r) == 1;
+}
+
+int providerOp(const std::string& op, size_t n) {
+    ProviderSession provider;
+    if (*provider.error() != 0) {
+        std::fprintf(stderr, "%s\n", provider.error());
+        return 1;
+    }
+    const bool satellites = op.find("satellites") != std::string::npos;
+    if (!settle(provider, 0, satellites))
+        return verdict(op.c_str(), 1);
+    GpsRecord r;
+    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
+    int32_t count = 0;
+    size_t wrong = 0;
+    if (op == "provider-convert") {
+        // Only the conversion on the reader thread is counted.
+        for (size_t i = 1; i <= n; ++i)
+            wrong += settle(provider, static_cast<uint32_t>(i), false) ? 0 : 1;
+    } else if (op == "provider-idle-position") {
+        for (size_t i = 0; i < n; ++i)
+            wrong += provider.getPosition(&r) == 0 ? 0 : 1;
+    } else if (op == "provider-idle-satellites") {
+        for (size_t i = 0; i < n; ++i)
+            wrong += provider.getSatellites(sats, &count) == 0 ? 0 : 1;
+    } else if (op == "provider-new-position") {
+        for (size_t i = 1; i <= n; ++i) {
+            const GPS_POSITION p = fullReading(static_cast<uint32_t>(i));
+            provider.push(p);
+            if (!waitFor([&] { return provider.getSatellites(sats, &count) == 1; })) {
+                ++wrong;
+                continue;
+            }
+            wrong += provider.getPosition(&r) == 1 && samePosition(r, p) ? 0 : 1;
+        }
+    } else if (op == "provider-new-satellites") {
+        for (size_t i = 1; i <= n; ++i) {
+            provider.push(fullReading(static_cast<uint32_t>(i)));
+            if (!waitFor([&] { return provider.getPosition(&r) == 1; })) {
+                ++wrong;
+                continue;
+            }
+            count = 0;
+            wrong += provider.getSatellites(sats, &count) == 1 && count == GPS_MAX_SATELLITES &&
+                             sats[0].used == 1
+                         ? 0
+                         : 1;
+        }
+    } else {
+        return usage();
+    }
+    return verdict(op.c_str(), wrong);
+}
+
+int baselineOp(const std::string& op, size_t n) {
+    GpsRecord r;
+    std::memset(&r, 0, sizeof r);
+    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
+    std::memset(sats, 0, sizeof sats);
+    int32_t count = 0;
+    size_t wrong = 0;
+    if (op == "baseline-convert") {
+        for (size_t i = 0; i < n; ++i)
+            baselineCopyReading(fullReading(static_cast<uint32_t>(i)));
+    } else if (op == "baseline-idle-position") {
+        for (size_t i = 0; i < n; ++i)
+            wrong += baselineLockedGetPosition(&r) == 0 ? 0 : 1;
+    } else if (op == "baseline-idle-satellites") {
+        for (size_t i = 0; i < n; ++i)
+            wrong += baselineLockedGetSatellites(sats, &count) == 0 ? 0 : 1;
+    } else if (op == "baseline-new-position") {
+        for (size_t i = 0; i < n; ++i) {
+            baselinePublish(r, sats, GPS_MAX_SATELLITES);
+            wrong += baselineLockedGetPosition(&r) == 1 ? 0 : 1;
+        }
+    } else if (op == "baseline-new-satellites") {
+        for (size_t i = 0; i < n; ++i) {
+            baselinePublish(r, sats, GPS_MAX_SATELLITES);
+            wrong += baselineLockedGetSatellites(sats, &count) == 1 ? 0 : 1;
+        }
+    } else {
+        return usage();
+    }
+    return verdict(op.c_str(), wrong);
+}
+
 // ---- The outside reference's input ----
 
 void sentence(std::string* out, const char* body) {
@@ -228,8 +362,60 @@ void recorderAllocations() {
     report("wendmark", "PluginDeInit", c, 1);
 }
 
+void providerAllocations() {
+    PluginLibrary library(programFolder() + libraryFileName("orvane"));
+    if (!library.ok() || !watchLibraryCode("orvane")) {
+        std::printf("alloc orvane cannot load\n");
+        return;
+    }
+    FakeHost host;
+    AllocationCounts c = allocationCounts();
+    PluginDescriptor* d = library.descriptor();
+    report("orvane", "pluginPreInitMethod", c, 1);
+    c = allocationCounts();
+    d->init(host.context());
+    report("orvane", "PluginInit", c, 1);
+    PluginLibrary driver(programFolder() + libraryFileName("GPSAPI"));
+    auto push = reinterpret_cast<SimGpsPushReadingFn>(driver.symbol("SimGpsPushReading"));
+    if (push == nullptr) {
+        std::printf("alloc orvane cannot reach the simulated driver\n");
+        return;
+    }
+    c = allocationCounts();
+    d->start();
+    report("orvane", "PluginStart", c, 1);
+
+    // Readings through the reader thread, fetched by the host.
+    GpsRecord r;
+    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
+    int32_t count = 0;
+    const uint32_t readings = 1000;
+    c = allocationCounts();
+    size_t fetched = 0;
+    for (uint32_t i = 0; i < readings; ++i) {
+        const GPS_POSITION p = fullReading(i);
+        push(&p, 1);
+        fetched += waitFor([&] { return d->gpsData.getPosition(&r) == 1; }) ? 1 : 0;
+        fetched += waitFor([&] { return d->getSatellites(sats, &count) == 1; }) ? 1 : 0;
+    }
+    report("orvane", "reader-thread+PluginGetPosition+PluginGetSatellites(new)", c, fetched);
+    c = allocationCounts();
+    for (int i = 0; i < 10000; ++i) {
+        d->gpsData.getPosition(&r);
+        d->getSatellites(sats, &count);
+    }
+    report("orvane", "PluginGetPosition+PluginGetSatellites(idle)", c, 10000);
+    c = allocationCounts();
+    d->stop();
+    report("orvane", "PluginStop", c, 1);
+    c = allocationCounts();
+    d->deInit();
+    report("orvane", "PluginDeInit", c, 1);
+}
+
 int allocations() {
     recorderAllocations();
+    providerAllocations();
     return 0;
 }
 
@@ -254,5 +440,9 @@ int main(int argc, char** argv) {
         return allocations();
     if (op == "nmea")
         return writeNmea(n);
+    if (op.rfind("provider-", 0) == 0)
+        return providerOp(op, n);
+    if (op.rfind("baseline-", 0) == 0)
+        return baselineOp(op, n);
     return usage();
 }

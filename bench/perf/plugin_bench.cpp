@@ -1,12 +1,17 @@
 // Times of the plugins' hot paths beside their baselines, with Google
 // Benchmark. The plugins are loaded through the system's loader and driven
 // through their descriptors, as a host drives them.
+#include "handover_baselines.h"
+#include "provider_session.h"
 #include "recorder_session.h"
 #include "track_points.h"
+
+#include "../../provider/conversion.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -101,6 +106,85 @@ void BaselineFirstPoint(benchmark::State& state) {
     }
 }
 BENCHMARK(BaselineFirstPoint);
+
+// ---- Provider ----
+//
+// The conversion and the hand-over are timed on the provider's own code
+// built into this program; the polls go through the loaded library.
+
+void ProviderConvert(benchmark::State& state) {
+    const GPS_POSITION reading = fullReading(1);
+    std::memcpy(&positionBuffer, &reading, sizeof reading);
+    for (auto _ : state)
+        convertPosition();
+}
+BENCHMARK(ProviderConvert);
+
+void BaselineCopyReading(benchmark::State& state) {
+    const GPS_POSITION reading = fullReading(1);
+    for (auto _ : state)
+        baselineCopyReading(reading);
+}
+BENCHMARK(BaselineCopyReading);
+
+// A reading converted and published, then both halves fetched.
+void ProviderHandOver(benchmark::State& state) {
+    const GPS_POSITION reading = fullReading(1);
+    std::memcpy(&positionBuffer, &reading, sizeof reading);
+    GpsRecord r;
+    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
+    int32_t count = 0;
+    for (auto _ : state) {
+        convertPosition();
+        benchmark::DoNotOptimize(PluginGetPosition(&r));
+        benchmark::DoNotOptimize(PluginGetSatellites(sats, &count));
+    }
+}
+BENCHMARK(ProviderHandOver);
+
+void BaselineHandOver(benchmark::State& state) {
+    const GPS_POSITION reading = fullReading(1);
+    GpsRecord r;
+    std::memset(&r, 0, sizeof r);
+    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
+    std::memset(sats, 0, sizeof sats);
+    int32_t count = 0;
+    for (auto _ : state) {
+        baselineCopyReading(reading);
+        baselinePublish(r, sats, GPS_MAX_SATELLITES);
+        benchmark::DoNotOptimize(baselineLockedGetPosition(&r));
+        benchmark::DoNotOptimize(baselineLockedGetSatellites(sats, &count));
+    }
+}
+BENCHMARK(BaselineHandOver);
+
+void ProviderIdlePolls(benchmark::State& state) {
+    ProviderSession provider;
+    if (*provider.error() != 0) {
+        state.SkipWithError(provider.error());
+        return;
+    }
+    GpsRecord r;
+    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
+    int32_t count = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(provider.getPosition(&r));
+        benchmark::DoNotOptimize(provider.getSatellites(sats, &count));
+    }
+}
+BENCHMARK(ProviderIdlePolls);
+
+void BaselineIdlePolls(benchmark::State& state) {
+    GpsRecord r;
+    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
+    int32_t count = 0;
+    // Nothing is published, so both stay idle.
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(baselineLockedGetPosition(&r));
+        benchmark::DoNotOptimize(baselineLockedGetSatellites(sats, &count));
+    }
+}
+BENCHMARK(BaselineIdlePolls);
 
 } // namespace
 

@@ -56,10 +56,10 @@ class Callgrind:
             self.totals.setdefault(e, 0)
 
     def executed(self, object_name, function_pattern):
-        """Addresses of the instructions executed inside functions whose
-        name matches, in the object whose path ends with object_name, and
-        whether any of them made a call."""
-        addresses, calls = set(), 0
+        """Execution count of each instruction (by address) inside functions
+        whose name matches, in the object whose path ends with object_name,
+        and the number of calls they made."""
+        addresses, calls = {}, 0
         ob = fn = ""
         skip_next = False
         with open(self.path) as f:
@@ -78,9 +78,10 @@ class Callgrind:
                         skip_next = False
                         continue
                     if ob.endswith(object_name) and re.search(function_pattern, fn):
-                        fields = line.split()
-                        if int(fields[2]) > 0:  # Ir, after the address and the line
-                            addresses.add(int(fields[0], 16))
+                        fields = line.split()  # address, line, Ir, other events
+                        address = int(fields[0], 16)
+                        ir = int(fields[2]) if len(fields) > 2 else 0
+                        addresses[address] = addresses.get(address, 0) + ir
         return addresses, calls
 
 
@@ -94,16 +95,27 @@ def callgrind(args, toggle, cwd, name, instr=False):
     return Callgrind(out)
 
 
-def per_call(bin_dir, op, toggle, n, extra=()):
+def per_call(bin_dir, op, toggle, n, instr=False):
     """Instructions and system calls per call of TOGGLE over N calls of OP,
     less a run of OP with none."""
-    base = callgrind(["./perf_driver", op, "0", *extra], toggle, bin_dir, f"{op}.0")
-    full = callgrind(["./perf_driver", op, str(n), *extra], toggle, bin_dir, f"{op}.{n}")
+    base = callgrind(["./perf_driver", op, "0"], toggle, bin_dir, f"{op}.0", instr)
+    full = callgrind(["./perf_driver", op, str(n)], toggle, bin_dir, f"{op}.{n}", instr)
     return {
         "ir": (full.totals["Ir"] - base.totals["Ir"]) / n,
         "sys": (full.totals["sysCount"] - base.totals["sysCount"]) / n,
         "n": n,
+        "runs": (base, full),
     }
+
+
+def executed_per_call(measure, object_name, function_pattern, code):
+    """What the N measured calls executed beyond the run with none: the
+    instructions (address -> text) and the calls made."""
+    base, full = measure["runs"]
+    before, calls_before = base.executed(object_name, function_pattern)
+    after, calls_after = full.executed(object_name, function_pattern)
+    ran = {a: code.get(a, "?") for a, count in after.items() if count > before.get(a, 0)}
+    return ran, calls_after - calls_before
 
 
 def disassembly(library):
@@ -309,6 +321,74 @@ def gpsbabel_figures(rep, bin_dir, points, recorder_point):
                      "more elements than the recorder's.")
 
 
+def provider_figures(rep, bin_dir):
+    library = os.path.join(bin_dir, "orvane.so")
+    if not os.path.exists(library):
+        rep.failures.append("orvane.so not built")
+        return
+    code = disassembly(library)
+    conv = per_call(bin_dir, "provider-convert", "convertPosition*", 200)
+    base = per_call(bin_dir, "baseline-convert", "baselineCopyReading*", 200)
+    rep.row("Provider: conversion of a full reading, all valid bits, 12 satellites "
+            "(instructions, on the reader thread)",
+            fmt(conv["ir"]), f"{fmt(base['ir'])} (copying the 344-byte reading)", "<= 1,500",
+            rep.goal(conv["ir"] <= 1500, f"{1500 / conv['ir']:.1f}x under the goal"
+                     if conv["ir"] <= 1500 else f"{conv['ir'] - 1500:,.0f} over"))
+
+    for what, entry, cap in (("position", "PluginGetPosition", "Position"),
+                             ("satellites", "PluginGetSatellites", "Satellites")):
+        idle = per_call(bin_dir, f"provider-idle-{what}", f"{entry}(*", 1000, instr=True)
+        base_idle = per_call(bin_dir, f"baseline-idle-{what}", f"baselineLockedGet{cap}*", 1000)
+        ran, calls = executed_per_call(idle, "orvane.so", rf"^{entry}\(", code)
+        atomics = sorted(t for t in ran.values() if ATOMIC_RMW.match(t))
+        syscalls = sorted(t for t in ran.values() if SYSCALL.match(t))
+        ok = idle["ir"] <= 20 and not atomics and not syscalls and calls == 0 and idle["sys"] == 0
+        rep.row(f"Provider: {entry} with nothing new (instructions; locked instructions, "
+                "calls, system calls executed)",
+                f"{fmt(idle['ir'], 1)}; {len(atomics)} locked, {calls} calls, "
+                f"{fmt(idle['sys'], 0)} system calls",
+                f"{fmt(base_idle['ir'], 1)} (the same poll under a mutex)",
+                "<= 20, no lock, no system call",
+                rep.goal(ok, f"{20 / idle['ir']:.0f}x under the goal; executes only "
+                         + ", ".join(ran[a].split()[0] for a in sorted(ran))
+                         if ok else f"{idle['ir']:.1f} instructions, locked: {atomics}, "
+                         f"calls: {calls}, system calls: {idle['sys']}"))
+        new = per_call(bin_dir, f"provider-new-{what}", f"{entry}(*", 200)
+        base_new = per_call(bin_dir, f"baseline-new-{what}", f"baselineLockedGet{cap}*", 200)
+        size = "44 bytes" if what == "position" else "12 satellites, 192 bytes"
+        rep.row(f"Provider: {entry} with new data ({size}; instructions)",
+                f"{fmt(new['ir'], 1)}; {fmt(new['sys'], 2)} system calls",
+                f"{fmt(base_new['ir'], 1)} (the same copy under a mutex)", "", "")
+
+
+def latency_figures(rep, bin_dir, win_dir, wine, readings, wine_readings):
+    def parse(text):
+        line = next((l for l in text.splitlines() if l.startswith("latency ")), "")
+        return parse_keyed(line), line
+
+    p = run(["./latency", str(readings)], cwd=bin_dir, check=False)
+    results = [("Linux x86_64", p.returncode, *parse(p.stdout))]
+    if wine:
+        exe = os.path.join(win_dir, "latency.exe")
+        t0 = time.perf_counter()
+        p = run([os.path.join(ROOT, "scripts", "wine-run.sh"), exe, str(wine_readings)],
+                cwd=win_dir, check=False, timeout=1800)
+        results.append((f"Windows 32-bit under {run(['wine', '--version']).stdout.strip()} "
+                        f"(program start {time.perf_counter() - t0:.0f} s in all)",
+                        p.returncode, *parse(p.stdout)))
+    for where, code, kv, line in results:
+        if code != 0 or "median_us" not in kv:
+            rep.row(f"Provider: signal to position available, {where}", "failed", "-", "", line)
+            rep.failures.append(f"latency on {where}: {line or 'no output'}")
+            continue
+        rep.row(f"Provider: driver signal to position available to the host, {where}, "
+                f"{kv['readings']} readings (us, median / p99 / max)",
+                f"{kv['median_us']} / {kv['p99_us']} / {kv['max_us']}",
+                f"{kv['baseline_median_us']} / {kv['baseline_p99_us']} / "
+                f"{kv['baseline_max_us']} (bare wake-up of a thread on the same kind of event)",
+                "", f"{kv['mismatches']} wrong positions, {kv['timeouts']} lost")
+
+
 def dll_figures(rep, win_dir):
     budgets = {"wendmark.dll": 65536, "orvane.dll": 32768}
     for name, budget in budgets.items():
@@ -401,6 +481,8 @@ def main():
     ap.add_argument("--points", type=int, default=20000)
     ap.add_argument("--min-time", default="0.5")
     ap.add_argument("--wine", action="store_true", help="also run the latency program under Wine")
+    ap.add_argument("--readings", type=int, default=2000, help="latency readings on Linux")
+    ap.add_argument("--wine-readings", type=int, default=300, help="latency readings under Wine")
     ap.add_argument("--command", default="scripts/perf.sh")
     args = ap.parse_args()
     args.linux = os.path.abspath(args.linux)
@@ -410,6 +492,8 @@ def main():
     point = recorder_figures(rep, args.linux, args.points)
     byte_check(rep, args.linux, 100000)
     gbench_figures(rep, args.linux, args.min_time)
+    provider_figures(rep, args.linux)
+    latency_figures(rep, args.linux, args.win32, args.wine, args.readings, args.wine_readings)
     allocation_figures(rep, args.linux)
     if args.win32:
         dll_figures(rep, args.win32)
