@@ -88,7 +88,9 @@ class Callgrind:
 def callgrind(args, toggle, cwd, name, instr=False):
     out = os.path.join(cwd, f"callgrind.{name}.out")
     cmd = ["valgrind", "--tool=callgrind", "--collect-systime=yes",
-           f"--toggle-collect={toggle}", f"--callgrind-out-file={out}"]
+           f"--callgrind-out-file={out}"]
+    if toggle:  # else the whole program
+        cmd.append(f"--toggle-collect={toggle}")
     if instr:
         cmd += ["--dump-instr=yes", "--compress-pos=no", "--compress-strings=no"]
     run(cmd + args, cwd=cwd)
@@ -277,6 +279,12 @@ def gbench_figures(rep, bin_dir, min_time):
          "snprintf + fwrite")
     pair("Recorder: first point of a period (CPU ns)", "RecorderFirstPoint",
          "BaselineFirstPoint", "fopen + fprintf")
+    pair("Provider: conversion of a full reading (CPU ns)", "ProviderConvert",
+         "BaselineCopyReading", "copying the reading")
+    pair("Provider: conversion, publication and both fetches (CPU ns)", "ProviderHandOver",
+         "BaselineHandOver", "copy, publish and fetch under a mutex")
+    pair("Provider: both polls with nothing new, through the library (CPU ns)",
+         "ProviderIdlePolls", "BaselineIdlePolls", "both under a mutex")
     return times
 
 
@@ -299,8 +307,8 @@ def gpsbabel_figures(rep, bin_dir, points, recorder_point):
     wall0, cpu0 = timed_runs(cmd(empty, os.path.join(work, "empty.gpx")), 5)
     with open(os.path.join(work, "track.gpx")) as f:
         written = f.read().count("<trkpt")
-    cg = callgrind(full_cmd, "*", work, "gpsbabel")
-    cg0 = callgrind(cmd(empty, os.path.join(work, "empty.gpx")), "*", work, "gpsbabel0")
+    cg = callgrind(full_cmd, None, work, "gpsbabel")
+    cg0 = callgrind(cmd(empty, os.path.join(work, "empty.gpx")), None, work, "gpsbabel0")
     version = run(["gpsbabel", "-V"]).stdout.strip()
     whole = cg.totals["Ir"] / points
     marginal = (cg.totals["Ir"] - cg0.totals["Ir"]) / points
@@ -460,7 +468,12 @@ def write_report(rep, args, path):
              "are indicative only: the machine is shared.", "",
              "| Figure | Measured | Baseline (same run) | Goal | Verdict |",
              "|---|---|---|---|---|"]
-    for figure, measured, baseline, goal, verdict in rep.rows:
+    order = ["Recorder", "Provider", "Heap", "wendmark", "orvane", "Outside"]
+
+    def group(row):
+        return next((i for i, p in enumerate(order) if row[0].startswith(p)), len(order))
+
+    for figure, measured, baseline, goal, verdict in sorted(rep.rows, key=group):
         lines.append(f"| {figure} | {measured} | {baseline} | {goal} | {verdict} |")
     lines.append("")
     if rep.failures:
