@@ -6,8 +6,6 @@
 #include "recorder_session.h"
 #include "track_points.h"
 
-#include "../../provider/conversion.h"
-
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -109,54 +107,8 @@ BENCHMARK(BaselineFirstPoint);
 
 // ---- Provider ----
 //
-// The conversion and the hand-over are timed on the provider's own code
-// built into this program; the polls go through the loaded library.
-
-void ProviderConvert(benchmark::State& state) {
-    const GPS_POSITION reading = fullReading(1);
-    std::memcpy(&positionBuffer, &reading, sizeof reading);
-    for (auto _ : state)
-        convertPosition();
-}
-BENCHMARK(ProviderConvert);
-
-void BaselineCopyReading(benchmark::State& state) {
-    const GPS_POSITION reading = fullReading(1);
-    for (auto _ : state)
-        baselineCopyReading(reading);
-}
-BENCHMARK(BaselineCopyReading);
-
-// A reading converted and published, then both halves fetched.
-void ProviderHandOver(benchmark::State& state) {
-    const GPS_POSITION reading = fullReading(1);
-    std::memcpy(&positionBuffer, &reading, sizeof reading);
-    GpsRecord r;
-    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
-    int32_t count = 0;
-    for (auto _ : state) {
-        convertPosition();
-        benchmark::DoNotOptimize(PluginGetPosition(&r));
-        benchmark::DoNotOptimize(PluginGetSatellites(sats, &count));
-    }
-}
-BENCHMARK(ProviderHandOver);
-
-void BaselineHandOver(benchmark::State& state) {
-    const GPS_POSITION reading = fullReading(1);
-    GpsRecord r;
-    std::memset(&r, 0, sizeof r);
-    SatelliteRecord sats[SATELLITE_TABLE_SIZE];
-    std::memset(sats, 0, sizeof sats);
-    int32_t count = 0;
-    for (auto _ : state) {
-        baselineCopyReading(reading);
-        baselinePublish(r, sats, GPS_MAX_SATELLITES);
-        benchmark::DoNotOptimize(baselineLockedGetPosition(&r));
-        benchmark::DoNotOptimize(baselineLockedGetSatellites(sats, &count));
-    }
-}
-BENCHMARK(BaselineHandOver);
+// The polls go through the loaded library; the conversion and the
+// hand-over are timed in conversion_bench.cpp.
 
 void ProviderIdlePolls(benchmark::State& state) {
     ProviderSession provider;

@@ -21,6 +21,8 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# Where the callgrind profiles go; set by main().
+PROFILES = "."
 
 
 def log(*args):
@@ -86,7 +88,7 @@ class Callgrind:
 
 
 def callgrind(args, toggle, cwd, name, instr=False):
-    out = os.path.join(cwd, f"callgrind.{name}.out")
+    out = os.path.join(PROFILES, f"callgrind.{name}.out")
     cmd = ["valgrind", "--tool=callgrind", "--collect-systime=yes",
            f"--callgrind-out-file={out}"]
     if toggle:  # else the whole program
@@ -261,6 +263,9 @@ def gbench_figures(rep, bin_dir, min_time):
         data = json.load(f)
     times = {}
     for b in data["benchmarks"]:
+        if b.get("error_occurred"):
+            rep.failures.append(f"benchmark {b['name']}: {b.get('error_message', 'failed')}")
+            continue
         scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
         times[b["name"]] = (b["real_time"] * scale, b["cpu_time"] * scale)
     rows = ["| Benchmark | Wall ns | CPU ns |", "|---|---|---|"]
@@ -500,6 +505,10 @@ def main():
     args = ap.parse_args()
     args.linux = os.path.abspath(args.linux)
     args.win32 = os.path.abspath(args.win32) if args.win32 else None
+    global PROFILES
+    PROFILES = os.path.join(args.linux, "bench-output", "callgrind")
+    shutil.rmtree(PROFILES, ignore_errors=True)
+    os.makedirs(PROFILES)
 
     rep = Report()
     point = recorder_figures(rep, args.linux, args.points)
