@@ -37,6 +37,7 @@ SimGpsCounters counters;
 uint32_t failures;
 GPS_POSITION reading;
 uint64_t readingSerial, fetchedSerial;
+uint64_t hostReceipts;
 bool readingFromReplay;
 gpsapi::ReplayProgress replayProgress;
 
@@ -85,6 +86,10 @@ uint64_t publishLocked(const GPS_POSITION& r, bool fromReplay) {
         if (d.open && d.newLocation != nullptr)
             platformEventSignal(d.newLocation);
     return readingSerial;
+}
+
+uint64_t hostReceiptsLocked() {
+    return hostReceipts;
 }
 
 uint64_t fetchedSerialLocked() {
@@ -274,6 +279,12 @@ bool replayFinishedLocked() {
 GPSAPI_ENTRY int32_t PLUGIN_CALL SimGpsReplayFinished() {
     Locked l(stateLock);
     return replayFinishedLocked() ? 1 : 0;
+}
+
+GPSAPI_ENTRY void PLUGIN_CALL SimGpsReplayAcknowledge() {
+    Locked l(stateLock);
+    ++hostReceipts;
+    gpsapi::stateChanged.notifyAll();
 }
 
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsGetReplayStatus(SimGpsReplayStatus* out) {

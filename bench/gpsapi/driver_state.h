@@ -18,6 +18,8 @@ extern Condition stateChanged;
 uint64_t publishLocked(const GPS_POSITION& reading, bool fromReplay);
 // With stateLock held: the serial of the latest reading fetched, 0 if none.
 uint64_t fetchedSerialLocked();
+// With stateLock held: how many positions the host has said it received.
+uint64_t hostReceiptsLocked();
 
 // The replay's progress, with stateLock held.
 struct ReplayProgress {

@@ -53,7 +53,12 @@ typedef void(PLUGIN_CALL* SimGpsGetCountersFn)(SimGpsCounters* out);
  *   a number N > 0       N times the log's rate ("10" ten times faster,
  *                        "0.5" half as fast);
  *   "lockstep"           the next epoch as soon as the previous one was
- *                        fetched with GPSGetPosition.
+ *                        fetched with GPSGetPosition;
+ *   "host"               as lockstep, and an epoch that carries any position
+ *                        field also waits (at most 5 s) until the host calls
+ *                        SimGpsReplayAcknowledge for the position it got, so
+ *                        that no position is replaced before the host sees
+ *                        it, however slowly the host polls.
  * When the log cannot be opened or the pace is not understood, GPSOpenDevice
  * fails (returns null) and says why on the standard error stream. Without
  * GPSAPI_REPLAY_LOG the driver only gives what SimGpsPushReading hands it;
@@ -76,5 +81,8 @@ struct SimGpsReplayStatus {
  * it to learn that the log has ended. */
 typedef int32_t(PLUGIN_CALL* SimGpsReplayFinishedFn)(void);
 typedef void(PLUGIN_CALL* SimGpsGetReplayStatusFn)(SimGpsReplayStatus* out);
+/* A host calls this each time it has received a position from the provider;
+ * the "host" pace waits for it. */
+typedef void(PLUGIN_CALL* SimGpsReplayAcknowledgeFn)(void);
 
 #endif

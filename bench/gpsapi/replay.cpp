@@ -16,10 +16,14 @@ namespace {
 constexpr int64_t kMaxGapMs = 10000; // a longer pause in the log is cut to this
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
 constexpr size_t kLineCapacity = 256;
+// Valid bits of which any one makes the provider publish a position.
+constexpr uint32_t kPositionFields = 0x7FF;
+constexpr int64_t kReceiptWaitMs = 5000;
 
 struct Pace {
     bool lockstep;
-    double multiple; // of the log's own rate
+    bool hostAcknowledges; // lockstep that also waits for the host's receipt
+    double multiple;       // of the log's own rate
 };
 
 // Set and cleared by replayStart and replayStop, which the driver serialises.
@@ -39,14 +43,20 @@ bool sameWord(const char* a, const char* b) {
     return *a == 0 && *b == 0;
 }
 
-// Empty: the log's rate. "lockstep", or a decimal number above zero.
+// Empty: the log's rate. "lockstep", "host", or a decimal number above zero.
 bool readPace(const char* text, Pace* out) {
     out->lockstep = false;
+    out->hostAcknowledges = false;
     out->multiple = 1.0;
     if (text == nullptr || *text == 0)
         return true;
     if (sameWord(text, "lockstep")) {
         out->lockstep = true;
+        return true;
+    }
+    if (sameWord(text, "host")) {
+        out->lockstep = true;
+        out->hostAcknowledges = true;
         return true;
     }
     double v = 0, scale = 1;
@@ -195,12 +205,27 @@ class Replayer {
         if (pace.lockstep && !last)
             while (!stopRequested && fetchedSerialLocked() < serial)
                 stateChanged.wait(stateLock);
+        // An epoch with any position field becomes a position the provider
+        // hands to the host; wait until the host says it has it, so that the
+        // next epoch cannot replace it first. A host that never answers
+        // costs a pause per position, not a hang.
+        if (pace.hostAcknowledges && (r.dwValidFields & kPositionFields) != 0) {
+            ++expectedReceipts_;
+            const int64_t giveUp = monotonicMs() + kReceiptWaitMs;
+            while (!stopRequested && hostReceiptsLocked() < expectedReceipts_) {
+                const int64_t now = monotonicMs();
+                if (now >= giveUp)
+                    break;
+                stateChanged.waitFor(stateLock, static_cast<uint32_t>(giveUp - now));
+            }
+        }
         return !stopRequested;
     }
 
     nmea::EpochAssembler assembler_;
     int32_t used_ = 0, rejected_ = 0;
     int64_t previousTod_ = -1;
+    uint64_t expectedReceipts_ = 0;
     int64_t lastDelivery_ = 0;
 };
 

@@ -209,6 +209,10 @@ class InterruptCatcher {
 // The simulated driver's "replay finished" entry: 1 once its log is over.
 typedef int32_t(PLUGIN_CALL* ReplayFinishedFn)(void);
 const char kReplayFinishedEntry[] = "SimGpsReplayFinished";
+// Its receipt entry: told of each position the host got, so that a replay
+// paced by the host never replaces a position before the host has it.
+typedef void(PLUGIN_CALL* ReplayAcknowledgeFn)(void);
+const char kReplayAcknowledgeEntry[] = "SimGpsReplayAcknowledge";
 
 // Holds the driver library loaded (a counted reference) while the host may
 // still ask it whether the replay is over, even after the provider has
@@ -226,10 +230,13 @@ class ReplayEnd {
         if (GetModuleHandleExW(0, L"GPSAPI.DLL", &module)) {
             finished_ =
                 reinterpret_cast<ReplayFinishedFn>(GetProcAddress(module, kReplayFinishedEntry));
-            if (finished_ != nullptr)
+            if (finished_ != nullptr) {
                 driver_ = module;
-            else
+                acknowledge_ = reinterpret_cast<ReplayAcknowledgeFn>(
+                    GetProcAddress(module, kReplayAcknowledgeEntry));
+            } else {
                 FreeLibrary(module);
+            }
         }
 #else
         std::string name;
@@ -238,10 +245,13 @@ class ReplayEnd {
             void* module = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
             if (module != nullptr) {
                 finished_ = reinterpret_cast<ReplayFinishedFn>(dlsym(module, kReplayFinishedEntry));
-                if (finished_ != nullptr)
+                if (finished_ != nullptr) {
                     driver_ = module;
-                else
+                    acknowledge_ = reinterpret_cast<ReplayAcknowledgeFn>(
+                        dlsym(module, kReplayAcknowledgeEntry));
+                } else {
                     dlclose(module);
+                }
             }
         }
 #endif
@@ -255,9 +265,14 @@ class ReplayEnd {
     bool finished() const {
         return finished_ != nullptr && finished_() == 1;
     }
+    void acknowledge() const {
+        if (acknowledge_ != nullptr)
+            acknowledge_();
+    }
 
     void release() {
         finished_ = nullptr;
+        acknowledge_ = nullptr;
         if (driver_ == nullptr)
             return;
 #if defined(_WIN32)
@@ -284,6 +299,7 @@ class ReplayEnd {
 
     void* driver_ = nullptr;
     ReplayFinishedFn finished_ = nullptr;
+    ReplayAcknowledgeFn acknowledge_ = nullptr;
 };
 
 // ---- Loading and checking ----
@@ -569,6 +585,7 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
         std::memset(&position, 0, sizeof position);
         while (provider->gpsData.getPosition(&position) == 1) {
             recorder->gpsData.setGPSData(&position);
+            replayEnd.acknowledge();
             ++progress.positions;
             progress.fix = position.fixStatus;
             lastPosition = Clock::now();
