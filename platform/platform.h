@@ -37,8 +37,12 @@ bool platformFileClose(PlatformHandle file);
  * ".so" in place of ".DLL", from the executable's own folder first, as
  * Windows does, then from the loader's search path. */
 PlatformHandle platformLibraryLoad(const WideChar* name);
-/* Resolves an entry by name (by its wide name on Windows CE). */
-void* platformLibrarySymbol(PlatformHandle library, const char* name);
+/* Any entry of a library; cast it to the entry's own type before a call.
+ * (C++03 has no portable cast between object and function pointers.) */
+typedef void (*PlatformProc)(void);
+/* Resolves an entry by name (by its wide name on Windows CE); null when the
+ * library lacks it. */
+PlatformProc platformLibrarySymbol(PlatformHandle library, const char* name);
 void platformLibraryFree(PlatformHandle library);
 
 /* ---- Events and waiting ---- */

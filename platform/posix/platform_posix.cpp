@@ -149,8 +149,13 @@ PlatformHandle platformLibraryLoad(const WideChar* name) {
     return dlopen(file, RTLD_NOW | RTLD_LOCAL);
 }
 
-void* platformLibrarySymbol(PlatformHandle library, const char* name) {
-    return dlsym(library, name);
+PlatformProc platformLibrarySymbol(PlatformHandle library, const char* name) {
+    /* dlsym hands out an object pointer; copy its bits into a function
+     * pointer, which POSIX guarantees to be of the same size. */
+    void* symbol = dlsym(library, name);
+    PlatformProc entry;
+    memcpy(&entry, &symbol, sizeof entry);
+    return entry;
 }
 
 void platformLibraryFree(PlatformHandle library) {

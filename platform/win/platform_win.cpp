@@ -47,7 +47,7 @@ PlatformHandle platformLibraryLoad(const WideChar* name) {
     return LoadLibraryW(name);
 }
 
-void* platformLibrarySymbol(PlatformHandle library, const char* name) {
+PlatformProc platformLibrarySymbol(PlatformHandle library, const char* name) {
     FARPROC entry;
 #if defined(_WIN32_WCE)
     WCHAR wide[64];
@@ -59,7 +59,7 @@ void* platformLibrarySymbol(PlatformHandle library, const char* name) {
 #else
     entry = GetProcAddress(static_cast<HMODULE>(library), name);
 #endif
-    return reinterpret_cast<void*>(entry);
+    return reinterpret_cast<PlatformProc>(entry);
 }
 
 void platformLibraryFree(PlatformHandle library) {

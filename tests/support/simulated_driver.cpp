@@ -1,0 +1,134 @@
+#include "simulated_driver.h"
+
+#include "plugin_library.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+#else
+#include <dirent.h>
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+const char kDriverFile[] = "GPSAPI.DLL";
+const char kSeparator = '\\';
+#else
+const char kDriverFile[] = "GPSAPI.so";
+const char kSeparator = '/';
+#endif
+
+template <typename Fn> Fn resolve(void* handle, const char* name) {
+#if defined(_WIN32)
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name)));
+#else
+    return reinterpret_cast<Fn>(dlsym(handle, name));
+#endif
+}
+
+#if !defined(_WIN32)
+int countEntries(const char* folder) {
+    DIR* dir = opendir(folder);
+    if (dir == nullptr)
+        return -1;
+    int n = 0;
+    while (dirent* e = readdir(dir))
+        if (e->d_name[0] != '.')
+            ++n;
+    closedir(dir);
+    return n;
+}
+#endif
+
+} // namespace
+
+SimulatedDriver::SimulatedDriver(const std::string& folder)
+    : path_(programFolder() + folder + kSeparator + kDriverFile) {
+#if defined(_WIN32)
+    handle_ = LoadLibraryA(path_.c_str());
+#else
+    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+    if (handle_ == nullptr)
+        return;
+    reset_ = resolve<SimGpsResetFn>(handle_, "SimGpsReset");
+    push_ = resolve<SimGpsPushReadingFn>(handle_, "SimGpsPushReading");
+    signalDeviceState_ = resolve<SimGpsSignalDeviceStateFn>(handle_, "SimGpsSignalDeviceState");
+    setFailures_ = resolve<SimGpsSetFailuresFn>(handle_, "SimGpsSetFailures");
+    getCounters_ = resolve<SimGpsGetCountersFn>(handle_, "SimGpsGetCounters");
+}
+
+SimulatedDriver::~SimulatedDriver() {
+    if (handle_ == nullptr)
+        return;
+#if defined(_WIN32)
+    FreeLibrary(static_cast<HMODULE>(handle_));
+#else
+    dlclose(handle_);
+#endif
+}
+
+bool SimulatedDriver::ok() const {
+    return handle_ != nullptr && reset_ != nullptr && push_ != nullptr &&
+           signalDeviceState_ != nullptr && setFailures_ != nullptr && getCounters_ != nullptr;
+}
+
+SimGpsCounters SimulatedDriver::counters() const {
+    SimGpsCounters c;
+    getCounters_(&c);
+    return c;
+}
+
+bool SimulatedDriver::isLoaded() {
+#if defined(_WIN32)
+    return GetModuleHandleA(kDriverFile) != nullptr;
+#else
+    void* handle = dlopen(kDriverFile, RTLD_NOW | RTLD_NOLOAD);
+    if (handle == nullptr)
+        return false;
+    dlclose(handle);
+    return true;
+#endif
+}
+
+int countThreads() {
+#if defined(_WIN32)
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int n = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++n;
+    CloseHandle(snapshot);
+    return n;
+#else
+    return countEntries("/proc/self/task");
+#endif
+}
+
+ProcessResources processResources() {
+    ProcessResources r;
+    r.threads = countThreads();
+#if defined(_WIN32)
+    // Wine reports no handle count; probe the handle values instead.
+    for (uintptr_t value = 4; value < 0x8000; value += 4) {
+        DWORD flags;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+            ++r.handles;
+    }
+#else
+    r.handles = countEntries("/proc/self/fd");
+#endif
+    return r;
+}
+
+std::string describe(const ProcessResources& r) {
+    return std::to_string(r.threads) + " threads, " + std::to_string(r.handles) + " handles";
+}

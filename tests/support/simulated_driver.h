@@ -1,0 +1,52 @@
+// The simulated GPS driver library, loaded by full path from its build
+// folder so that the provider's own load by name finds it already loaded;
+// and counts of what the process holds, to see what a plugin leaves behind.
+#pragma once
+
+#include "../../bench/gpsapi/gpsapi_control.h"
+
+#include <string>
+
+class SimulatedDriver {
+  public:
+    // FOLDER beside the test program: "driver", or "driver-without-ENTRY"
+    // for a build that lacks ENTRY.
+    explicit SimulatedDriver(const std::string& folder = "driver");
+    ~SimulatedDriver();
+    SimulatedDriver(const SimulatedDriver&) = delete;
+    SimulatedDriver& operator=(const SimulatedDriver&) = delete;
+
+    // Loaded, with every control entry.
+    bool ok() const;
+    const std::string& path() const { return path_; }
+
+    void reset() { reset_(); }
+    void push(const GPS_POSITION& reading, bool signal = true) { push_(&reading, signal ? 1 : 0); }
+    void signalDeviceState() { signalDeviceState_(); }
+    void setFailures(uint32_t mask) { setFailures_(mask); }
+    SimGpsCounters counters() const;
+
+    // Whether a library of the driver's name is loaded in this process.
+    static bool isLoaded();
+
+  private:
+    std::string path_;
+    void* handle_ = nullptr;
+    SimGpsResetFn reset_ = nullptr;
+    SimGpsPushReadingFn push_ = nullptr;
+    SimGpsSignalDeviceStateFn signalDeviceState_ = nullptr;
+    SimGpsSetFailuresFn setFailures_ = nullptr;
+    SimGpsGetCountersFn getCounters_ = nullptr;
+};
+
+// Threads of this process, and its open handles (descriptors on Linux).
+struct ProcessResources {
+    int threads = 0;
+    int handles = 0;
+    bool operator==(const ProcessResources& o) const {
+        return threads == o.threads && handles == o.handles;
+    }
+};
+int countThreads();
+ProcessResources processResources();
+std::string describe(const ProcessResources& r);
