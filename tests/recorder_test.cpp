@@ -356,6 +356,26 @@ TEST_F(Recorder, AFolderTheFileSystemCannotNameFailsCleanly) {
     EXPECT_EQ(1u, listFiles(good).size());
 }
 
+#if !defined(_WIN32)
+// Wide folder names reach a UTF-8 file system as UTF-8: one, two, three and
+// four bytes per character (the last from a surrogate pair).
+TEST_F(Recorder, NonAsciiFoldersAreNamedInUtf8) {
+    const std::string utf8 = folder + "a\xC3\xA9\xE6\xB0\xB4\xF0\x9F\x98\x80/";
+    makeFolders(utf8);
+    WideString path = wide(folder);
+    const WideChar units[] = {'a', 0x00E9, 0x6C34, 0xD83D, 0xDE00, '/'};
+    path.append(units, units + 6);
+    host.store[wide("tracks_path")] = path;
+    ASSERT_EQ(1, plugin->init(host.context()));
+    plugin->start();
+    deliver(examplePoint());
+    plugin->stop();
+    const std::vector<std::string> files = listFiles(utf8);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(expectedHeader(files[0]) + kExampleLine + kFooter, readFile(utf8 + files[0]));
+}
+#endif
+
 TEST_F(Recorder, TheLongestFolderKeepsTheWholeName) {
     // A folder of exactly 254 characters, built of nested folders.
     std::string longFolder = folder;
@@ -381,6 +401,40 @@ TEST_F(Recorder, TheLongestFolderKeepsTheWholeName) {
 #endif
     ASSERT_EQ(1u, files.size());
     EXPECT_TRUE(files[0] == before || files[0] == after) << files[0];
+}
+
+// Many points of varying length, so that the write buffer fills and is
+// written out at every offset within a line. The values are multiples of
+// 1/64, whose "%f" text is exact on every C runtime.
+TEST_F(Recorder, ALongTrackComesOutWholeAcrossTheWriteBuffer) {
+    init(folder);
+    plugin->start();
+    std::string expectedPoints;
+    for (int i = 0; i < 3000; ++i) {
+        const float lon = static_cast<float>((i * 37 % 23040) - 11520) / 64.0f;
+        const float lat = static_cast<float>((i * 53 % 11520) - 5760) / 64.0f;
+        const float ele = static_cast<float>(i % 7 == 0 ? -i * 4096 : i) / 64.0f;
+        const float hdop = static_cast<float>(i % 640) / 64.0f;
+        GpsRecord r = makeRecord(lon, lat, ele, hdop);
+        r.year = 2010 + i % 3 * 4000;
+        r.hour = static_cast<uint8_t>(i % 24);
+        r.minute = static_cast<uint8_t>(i % 60);
+        r.second = static_cast<uint8_t>(i * 7 % 60);
+        deliver(r);
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "<trkpt lon=\"%f\" lat=\"%f\"><time>%04d-%02d-%02dT%02d:%02d:%02dZ</time>"
+                      "<type>MWP</type><ele>%f</ele><hdop>%f</hdop></trkpt>\r\n",
+                      static_cast<double>(lon), static_cast<double>(lat), r.year, r.month, r.day,
+                      r.hour, r.minute, r.second, static_cast<double>(ele),
+                      static_cast<double>(hdop));
+        expectedPoints += line;
+    }
+    plugin->stop();
+    const std::string name = onlyFile();
+    const std::string text = readFile(folder + name);
+    ASSERT_GT(expectedPoints.size(), 40u * 8192u);
+    EXPECT_EQ(expectedHeader(name) + expectedPoints + kFooter, text);
 }
 
 // Values that printf implementations round differently, and extremes.
