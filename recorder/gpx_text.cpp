@@ -2,6 +2,27 @@
 
 #include <string.h>
 
+const char kDigitPairs[201] = "00010203040506070809"
+                              "10111213141516171819"
+                              "20212223242526272829"
+                              "30313233343536373839"
+                              "40414243444546474849"
+                              "50515253545556575859"
+                              "60616263646566676869"
+                              "70717273747576777879"
+                              "80818283848586878889"
+                              "90919293949596979899";
+
+/* Keeps the rare paths out of line, so that the common one needs no
+ * saved registers. */
+#if defined(__GNUC__)
+#define GPX_RARE_PATH __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define GPX_RARE_PATH __declspec(noinline)
+#else
+#define GPX_RARE_PATH
+#endif
+
 namespace {
 
 uint32_t floatBits(float value) {
@@ -10,21 +31,44 @@ uint32_t floatBits(float value) {
     return bits;
 }
 
-/* Writes the decimal digits of V, without padding. */
-char* appendUnsigned(char* out, uint64_t v) {
-    char digits[20];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + v % 10u);
-        v /= 10u;
-    } while (v != 0);
-    while (n > 0)
-        *out++ = digits[--n];
-    return out;
+int digitCount(uint32_t v) {
+    int n = 1;
+    for (; v >= 10000u; v /= 10000u)
+        n += 4;
+    return v >= 1000u ? n + 3 : v >= 100u ? n + 2 : v >= 10u ? n + 1 : n;
+}
+
+/* Writes the decimal digits of V, without padding, two at a time from the
+ * end. */
+char* appendUnsigned32(char* out, uint32_t v) {
+    char* const end = out + digitCount(v);
+    char* p = end;
+    while (v >= 100u) {
+        const uint32_t q = v / 100u;
+        p -= 2;
+        memcpy(p, kDigitPairs + 2 * (v - q * 100u), 2);
+        v = q;
+    }
+    if (v >= 10u)
+        memcpy(p - 2, kDigitPairs + 2 * v, 2);
+    else
+        p[-1] = static_cast<char>('0' + v);
+    return end;
+}
+
+/* Writes V (below 10^6) as exactly six digits. */
+char* appendSixDigits(char* out, uint32_t v) {
+    const uint32_t high = v / 10000u;
+    const uint32_t rest = v - high * 10000u;
+    const uint32_t middle = rest / 100u;
+    memcpy(out, kDigitPairs + 2 * high, 2);
+    memcpy(out + 2, kDigitPairs + 2 * middle, 2);
+    memcpy(out + 4, kDigitPairs + 2 * (rest - middle * 100u), 2);
+    return out + 6;
 }
 
 /* Writes MANTISSA * 2^SHIFT, an integer of up to 128 bits, in decimal. */
-char* appendLargeInteger(char* out, uint32_t mantissa, int shift) {
+GPX_RARE_PATH char* appendLargeInteger(char* out, uint32_t mantissa, int shift) {
     /* Little-endian 32-bit limbs; 2^24 * 2^104 fits in five. */
     uint32_t limbs[5] = {0, 0, 0, 0, 0};
     const int word = shift / 32, bit = shift % 32;
@@ -51,7 +95,7 @@ char* appendLargeInteger(char* out, uint32_t mantissa, int shift) {
         }
         groups[count++] = static_cast<uint32_t>(remainder);
     }
-    out = appendUnsigned(out, groups[--count]);
+    out = appendUnsigned32(out, groups[--count]);
     while (count > 0) {
         uint32_t g = groups[--count];
         for (int i = 8; i >= 0; --i) {
@@ -63,11 +107,23 @@ char* appendLargeInteger(char* out, uint32_t mantissa, int shift) {
     return out;
 }
 
-} // namespace
-
-bool isFiniteFloat(float value) {
-    return (floatBits(value) & 0x7F800000u) != 0x7F800000u;
+/* Whole numbers (2^23 and above), infinities and NaNs, after the sign. */
+GPX_RARE_PATH char* appendWholeOrSpecial(char* out, uint32_t biased, uint32_t fraction) {
+    if (biased == 0xFFu) {
+        memcpy(out, fraction != 0 ? "nan" : "inf", 3);
+        return out + 3;
+    }
+    /* mantissa * 2^exponent, exponent from 0 to 104: no rounding, six zero
+     * decimals. */
+    const uint32_t mantissa = fraction | 0x800000u;
+    const int exponent = static_cast<int>(biased) - 150;
+    out = exponent <= 8 ? appendUnsigned32(out, mantissa << exponent)
+                        : appendLargeInteger(out, mantissa, exponent);
+    memcpy(out, ".000000", 7);
+    return out + 7;
 }
+
+} // namespace
 
 char* appendFixed6(char* out, float value) {
     const uint32_t bits = floatBits(value);
@@ -75,60 +131,57 @@ char* appendFixed6(char* out, float value) {
         *out++ = '-';
     const uint32_t biased = (bits >> 23) & 0xFFu;
     const uint32_t fraction = bits & 0x7FFFFFu;
-    if (biased == 0xFFu) {
-        memcpy(out, fraction != 0 ? "nan" : "inf", 3);
-        return out + 3;
-    }
-    /* |value| = mantissa * 2^exponent exactly. */
+    if (biased >= 150u)
+        return appendWholeOrSpecial(out, biased, fraction);
+
+    /* |value| = mantissa / 2^shift exactly, = whole + part / 2^shift. The
+     * decimals are round(part * 10^6 / 2^shift), ties to even; as 10^6 is
+     * even, that is also how the value as a whole rounds to millionths. The
+     * product stays below 2^44, so from a shift of 45 on the decimals are 0.
+     * No 64-bit division, which 32-bit targets would call out for. */
     const uint32_t mantissa = biased == 0 ? fraction : (fraction | 0x800000u);
-    const int exponent = biased == 0 ? -149 : static_cast<int>(biased) - 150;
-
-    if (exponent >= 0) {
-        /* A whole number: no rounding, six zero decimals. */
-        out = exponent <= 39 ? appendUnsigned(out, static_cast<uint64_t>(mantissa) << exponent)
-                             : appendLargeInteger(out, mantissa, exponent);
-        memcpy(out, ".000000", 7);
-        return out + 7;
+    const int shift = biased == 0 ? 149 : 150 - static_cast<int>(biased);
+    uint32_t whole = 0;
+    uint32_t part = mantissa;
+    if (shift < 24) {
+        whole = mantissa >> shift;
+        part = mantissa & ((1u << shift) - 1u);
     }
-
-    /* micros = round(mantissa * 10^6 / 2^shift), ties to even. The product
-     * stays below 2^44, so from a shift of 45 on the result is 0. */
-    const int shift = -exponent;
-    uint64_t micros = 0;
+    uint32_t micros = 0;
     if (shift <= 44) {
-        const uint64_t scaled = static_cast<uint64_t>(mantissa) * 1000000u;
+        const uint64_t scaled = static_cast<uint64_t>(part) * 1000000u;
         const uint64_t half = static_cast<uint64_t>(1) << (shift - 1);
         const uint64_t rest = scaled & ((half << 1) - 1);
-        micros = scaled >> shift;
+        micros = static_cast<uint32_t>(scaled >> shift);
         if (rest > half || (rest == half && (micros & 1u)))
             ++micros;
+        if (micros == 1000000u) {
+            micros = 0;
+            ++whole;
+        }
     }
-    out = appendUnsigned(out, micros / 1000000u);
+    /* Coordinates, altitudes and dilutions mostly have one or two digits
+     * before the point. */
+    if (whole < 10u) {
+        *out++ = static_cast<char>('0' + whole);
+    } else if (whole < 100u) {
+        memcpy(out, kDigitPairs + 2 * whole, 2);
+        out += 2;
+    } else {
+        out = appendUnsigned32(out, whole);
+    }
     *out++ = '.';
-    uint32_t decimals = static_cast<uint32_t>(micros % 1000000u);
-    for (int i = 5; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + decimals % 10u);
-        decimals /= 10u;
-    }
-    return out + 6;
+    return appendSixDigits(out, micros);
 }
 
-char* appendInt(char* out, int32_t value, int width) {
+char* appendIntAnyWidth(char* out, int32_t value, int width) {
     uint32_t magnitude = static_cast<uint32_t>(value);
     if (value < 0) {
         *out++ = '-';
         magnitude = 0u - magnitude;
         --width;
     }
-    char digits[10];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + magnitude % 10u);
-        magnitude /= 10u;
-    } while (magnitude != 0);
-    for (int pad = width - n; pad > 0; --pad)
+    for (int pad = width - digitCount(magnitude); pad > 0; --pad)
         *out++ = '0';
-    while (n > 0)
-        *out++ = digits[--n];
-    return out;
+    return appendUnsigned32(out, magnitude);
 }

@@ -50,20 +50,25 @@ LocalTime createdAt;
 #define APPEND_LITERAL(out, text)                                                                  \
     (memcpy((out), (text), sizeof(text) - 1), (out) + sizeof(text) - 1)
 
-/* "YYYY?MM?DD<between>hh?mm?ss" with the separators each format wants. */
-char* appendDateTime(char* out, const int32_t* fields, const char* separators) {
-    for (int i = 0; i < 6; ++i) {
-        if (i > 0)
-            *out++ = separators[i - 1];
-        out = appendInt(out, fields[i], i == 0 ? 4 : 2);
-    }
-    return out;
+/* "YYYY?MM?DD?hh?mm?ss" with the separators each format wants. */
+char* appendDateTime(char* out, int32_t year, int32_t month, int32_t day, int32_t hour,
+                     int32_t minute, int32_t second, const char* separators) {
+    out = appendInt(out, year, 4);
+    *out++ = separators[0];
+    out = appendInt(out, month, 2);
+    *out++ = separators[1];
+    out = appendInt(out, day, 2);
+    *out++ = separators[2];
+    out = appendInt(out, hour, 2);
+    *out++ = separators[3];
+    out = appendInt(out, minute, 2);
+    *out++ = separators[4];
+    return appendInt(out, second, 2);
 }
 
 /* The file's own name, "YYYY-MM-DD_hh-mm-ss.gpx". Returns its end. */
 char* appendFileName(char* out, const LocalTime& t) {
-    const int32_t fields[6] = {t.year, t.month, t.day, t.hour, t.minute, t.second};
-    out = appendDateTime(out, fields, "--_--");
+    out = appendDateTime(out, t.year, t.month, t.day, t.hour, t.minute, t.second, "--_--");
     return APPEND_LITERAL(out, ".gpx");
 }
 
@@ -87,29 +92,33 @@ bool openTrackFile() {
     memcpy(out, name, nameLength);
     out += nameLength;
     out = APPEND_LITERAL(out, kHeaderDesc);
-    const int32_t fields[6] = {createdAt.year, createdAt.month,  createdAt.day,
-                               createdAt.hour, createdAt.minute, createdAt.second};
-    out = appendDateTime(out, fields, "--T::");
+    out = appendDateTime(out, createdAt.year, createdAt.month, createdAt.day, createdAt.hour,
+                         createdAt.minute, createdAt.second, "--T::");
     out = APPEND_LITERAL(out, kHeaderEnd);
     trackFileAppend(header, static_cast<size_t>(out - header));
     return true;
 }
 
+/* Longest point line: the literal text, four numbers and the time. */
+const size_t kPointLineMax = 128 + 4 * GPX_FIXED6_MAX + 6 * GPX_INT_MAX;
+
+/* Builds the point's line straight in the file's write buffer. */
 void appendTrackPoint(const GpsRecord& r) {
-    char line[256 + 4 * GPX_FIXED6_MAX];
-    char* out = APPEND_LITERAL(line, "<trkpt lon=\"");
+    char* out = trackFileReserve(kPointLineMax);
+    if (out == 0)
+        return;
+    out = APPEND_LITERAL(out, "<trkpt lon=\"");
     out = appendFixed6(out, r.longitude);
     out = APPEND_LITERAL(out, "\" lat=\"");
     out = appendFixed6(out, r.latitude);
     out = APPEND_LITERAL(out, "\"><time>");
-    const int32_t fields[6] = {r.year, r.month, r.day, r.hour, r.minute, r.second};
-    out = appendDateTime(out, fields, "--T::");
+    out = appendDateTime(out, r.year, r.month, r.day, r.hour, r.minute, r.second, "--T::");
     out = APPEND_LITERAL(out, "Z</time><type>MWP</type><ele>");
     out = appendFixed6(out, r.altitude);
     out = APPEND_LITERAL(out, "</ele><hdop>");
     out = appendFixed6(out, r.hdop);
     out = APPEND_LITERAL(out, "</hdop></trkpt>\r\n");
-    trackFileAppend(line, static_cast<size_t>(out - line));
+    trackFileCommit(out);
 }
 
 /* Completes and forgets the current file, if any. */

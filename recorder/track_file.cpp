@@ -42,6 +42,18 @@ void trackFileAppend(const char* data, size_t size) {
     buffered += size;
 }
 
+char* trackFileReserve(size_t size) {
+    if (file == 0)
+        return 0;
+    if (buffered + size > sizeof buffer)
+        flush();
+    return buffer + buffered;
+}
+
+void trackFileCommit(const char* end) {
+    buffered = static_cast<size_t>(end - buffer);
+}
+
 void trackFileClose() {
     if (file == 0)
         return;

@@ -9,7 +9,7 @@ shopt -s nullglob
 plugin_sources=(contract/*.cpp recorder/*.cpp provider/*.cpp)
 
 echo "C++03, -pedantic, -Werror (host compiler)"
-for f in "${plugin_sources[@]}" platform/posix/*.cpp; do
+for f in "${plugin_sources[@]}" platform/posix/*.cpp platform/faults.cpp; do
     g++ -std=c++03 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti -fsyntax-only "$f"
 done
 

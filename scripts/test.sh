@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test suite on a fresh or prepared Debian 12 machine: installs
 # what is missing, then builds and tests the linux, linux32 and win32
-# (under Wine) presets, the sanitizer builds, and the static checks of the
-# deliverables. Exits non-zero when any of them fails.
+# (under Wine) presets, the sanitizer builds, the static checks of the
+# deliverables, and a short run of every fuzz target. Exits non-zero when
+# any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +38,7 @@ for p in ${NAVPLUGINS_PRESETS:-linux linux32 win32 linux-asan linux-tsan}; do
     step "suite $p" preset "$p"
 done
 step "deliverables" bash scripts/check-dlls.sh build/win32/bin
+step "fuzz (short)" bash scripts/fuzz.sh "${NAVPLUGINS_FUZZ_SECONDS:-20}"
 
 echo
 for f in "${failures[@]}"; do echo "failed: $f"; done

@@ -45,6 +45,14 @@ TEST(GpxText, RoundsTiesToEvenAndKeepsTheSignOfZero) {
     EXPECT_EQ("nan", fixed6(fromBits(0x7FC00000)));
 }
 
+TEST(GpxText, CarriesRoundingIntoTheWholePart) {
+    EXPECT_EQ("1.000000", fixed6(0.9999999f)); // 0.99999988
+    EXPECT_EQ("2.000000", fixed6(1.9999999f)); // 1.99999988
+    EXPECT_EQ("8.000000", fixed6(7.9999996f)); // 7.99999952
+    EXPECT_EQ("-4.000000", fixed6(-3.9999998f));
+    EXPECT_EQ("0.999999", fixed6(0.9999994f)); // 0.99999940: no carry
+}
+
 TEST(GpxText, PadsIntegersLikePrintf) {
     EXPECT_EQ("2010", padded(2010, 4));
     EXPECT_EQ("0007", padded(7, 4));

@@ -28,6 +28,13 @@ bool toUtf8(const WideChar* in, char* out, size_t capacity) {
     size_t n = 0;
     for (size_t i = 0; in[i] != 0; ++i) {
         uint32_t c = in[i];
+        if (c < 0x80) {
+            /* Paths are mostly ASCII: one byte each. */
+            if (n + 1 >= capacity)
+                return false;
+            out[n++] = static_cast<char>(c);
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDBFF) {
             uint32_t low = in[i + 1];
             if (low < 0xDC00 || low > 0xDFFF)
@@ -39,10 +46,7 @@ bool toUtf8(const WideChar* in, char* out, size_t capacity) {
         }
         unsigned char bytes[4];
         size_t len;
-        if (c < 0x80) {
-            bytes[0] = static_cast<unsigned char>(c);
-            len = 1;
-        } else if (c < 0x800) {
+        if (c < 0x800) {
             bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
             bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
             len = 2;

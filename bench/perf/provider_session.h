@@ -1,0 +1,42 @@
+// The provider as a host drives it, over the simulated GPS driver: loaded
+// through the system's loader, initialised through a host's settings store
+// and started, so that its reader thread waits on the driver's events.
+#pragma once
+
+#include "../../bench/gpsapi/gpsapi_control.h"
+#include "../../tests/support/fake_host.h"
+#include "../../tests/support/plugin_library.h"
+
+// A reading with every valid bit the provider reads, a 3D fix, and 12
+// satellites in view, all used in the solution and listed in the opposite
+// order, so that marking them scans the most. SEQUENCE moves the position,
+// so that successive readings differ.
+GPS_POSITION fullReading(uint32_t sequence);
+
+class ProviderSession {
+  public:
+    ProviderSession();
+    ~ProviderSession();
+    ProviderSession(const ProviderSession&) = delete;
+    ProviderSession& operator=(const ProviderSession&) = delete;
+
+    // Empty when the provider is running, else what failed.
+    const char* error() const { return error_; }
+    PluginDescriptor* descriptor() const { return plugin_; }
+
+    // Hands the driver a reading and signals its new-location event.
+    void push(const GPS_POSITION& reading) { push_(&reading, 1); }
+    int32_t getPosition(GpsRecord* r) { return plugin_->gpsData.getPosition(r); }
+    int32_t getSatellites(SatelliteRecord* s, int32_t* count) {
+        return plugin_->getSatellites(s, count);
+    }
+
+  private:
+    PluginLibrary library_;
+    FakeHost host_;
+    PluginLibrary driver_; // the same library the provider loaded
+    PluginDescriptor* plugin_ = nullptr;
+    SimGpsPushReadingFn push_ = nullptr;
+    const char* error_ = "";
+    bool started_ = false;
+};

@@ -1,0 +1,23 @@
+#include "recorder_session.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+std::string benchFolder(const std::string& name) {
+    fs::path folder = fs::path(programFolder()) / "bench-output" / name;
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    fs::create_directories(folder);
+    return folder.string() + "/";
+}
+
+RecorderSession::RecorderSession(const std::string& folder)
+    : library_(programFolder() + libraryFileName("wendmark")) {
+    if (!library_.ok())
+        return;
+    PluginDescriptor* d = library_.descriptor();
+    host_.store[wide("tracks_path")] = wide(folder);
+    if (d->init(host_.context()) == 1)
+        plugin_ = d;
+}

@@ -1,0 +1,30 @@
+// The recorder as a host drives it: loaded through the system's loader,
+// initialised with a tracks folder through a host's settings store, and
+// driven through its descriptor.
+#pragma once
+
+#include "../../tests/support/fake_host.h"
+#include "../../tests/support/plugin_library.h"
+
+#include <string>
+
+// A fresh, empty folder under the program's own folder, with a trailing
+// separator.
+std::string benchFolder(const std::string& name);
+
+class RecorderSession {
+  public:
+    // Loads the recorder and runs PluginInit with FOLDER as tracks_path.
+    explicit RecorderSession(const std::string& folder);
+
+    bool ok() const { return plugin_ != nullptr; }
+    void start() { plugin_->start(); }
+    void stop() { plugin_->stop(); }
+    void deliver(const GpsRecord& r) { plugin_->gpsData.setGPSData(&r); }
+    PluginDescriptor* descriptor() const { return plugin_; }
+
+  private:
+    PluginLibrary library_;
+    FakeHost host_;
+    PluginDescriptor* plugin_ = nullptr;
+};

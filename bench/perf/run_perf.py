@@ -1,0 +1,531 @@
+#!/usr/bin/python3
+"""Runs every benchmark of both plugins and writes the results table.
+
+Called by scripts/perf.sh after the builds; see that script for the
+command. Instruction counts come from callgrind with collection toggled on
+the measured function, taken over N calls minus a run with none, so that
+set-up and one-off costs drop out. Times come from Google Benchmark and
+from the latency program; they vary with the machine's load, the counts
+do not.
+"""
+import argparse
+import datetime
+import json
+import os
+import re
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# Where the callgrind profiles go; set by main().
+PROFILES = "."
+
+
+def log(*args):
+    print(*args, file=sys.stderr, flush=True)
+
+
+def run(cmd, cwd=None, env=None, timeout=3600, check=True):
+    log("+", " ".join(cmd))
+    p = subprocess.run(cmd, cwd=cwd, env=env, timeout=timeout, stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, text=True)
+    if check and p.returncode != 0:
+        raise RuntimeError(f"{cmd[0]} failed ({p.returncode}):\n{p.stdout}\n{p.stderr}")
+    return p
+
+
+# ---------------------------------------------------------------- callgrind
+
+class Callgrind:
+    """One callgrind run: totals of every event, and the raw profile."""
+
+    def __init__(self, path):
+        self.path = path
+        self.events = []
+        self.totals = {}
+        with open(path) as f:
+            for line in f:
+                if line.startswith("events:"):
+                    self.events = line.split()[1:]
+                elif line.startswith("totals:"):
+                    values = [int(v) for v in line.split()[1:]]
+                    self.totals = dict(zip(self.events, values))
+        for e in self.events:
+            self.totals.setdefault(e, 0)
+
+    def executed(self, object_name, function_pattern):
+        """Execution count of each instruction (by address) inside functions
+        whose name matches, in the object whose path ends with object_name,
+        and the number of calls they made."""
+        addresses, calls = {}, 0
+        ob = fn = ""
+        skip_next = False
+        with open(self.path) as f:
+            for line in f:
+                line = line.rstrip("\n")
+                if line.startswith("ob="):
+                    ob = line[3:]
+                elif line.startswith("fn="):
+                    fn = line[3:]
+                elif line.startswith("calls="):
+                    if ob.endswith(object_name) and re.search(function_pattern, fn):
+                        calls += int(line.split("=")[1].split()[0])
+                    skip_next = True
+                elif line.startswith("0x"):
+                    if skip_next:
+                        skip_next = False
+                        continue
+                    if ob.endswith(object_name) and re.search(function_pattern, fn):
+                        fields = line.split()  # address, line, Ir, other events
+                        address = int(fields[0], 16)
+                        ir = int(fields[2]) if len(fields) > 2 else 0
+                        addresses[address] = addresses.get(address, 0) + ir
+        return addresses, calls
+
+
+def callgrind(args, toggle, cwd, name, instr=False):
+    out = os.path.join(PROFILES, f"callgrind.{name}.out")
+    cmd = ["valgrind", "--tool=callgrind", "--collect-systime=yes",
+           f"--callgrind-out-file={out}"]
+    if toggle:  # else the whole program
+        cmd.append(f"--toggle-collect={toggle}")
+    if instr:
+        cmd += ["--dump-instr=yes", "--compress-pos=no", "--compress-strings=no"]
+    run(cmd + args, cwd=cwd)
+    return Callgrind(out)
+
+
+def per_call(bin_dir, op, toggle, n, instr=False):
+    """Instructions and system calls per call of TOGGLE over N calls of OP,
+    less a run of OP with none."""
+    base = callgrind(["./perf_driver", op, "0"], toggle, bin_dir, f"{op}.0", instr)
+    full = callgrind(["./perf_driver", op, str(n)], toggle, bin_dir, f"{op}.{n}", instr)
+    return {
+        "ir": (full.totals["Ir"] - base.totals["Ir"]) / n,
+        "sys": (full.totals["sysCount"] - base.totals["sysCount"]) / n,
+        "n": n,
+        "runs": (base, full),
+    }
+
+
+def executed_per_call(measure, object_name, function_pattern, code):
+    """What the N measured calls executed beyond the run with none: the
+    instructions (address -> text) and the calls made."""
+    base, full = measure["runs"]
+    before, calls_before = base.executed(object_name, function_pattern)
+    after, calls_after = full.executed(object_name, function_pattern)
+    ran = {a: code.get(a, "?") for a, count in after.items() if count > before.get(a, 0)}
+    return ran, calls_after - calls_before
+
+
+def disassembly(library):
+    """Address -> instruction text of every instruction in LIBRARY."""
+    text = run(["objdump", "-d", "--no-show-raw-insn", library]).stdout
+    code = {}
+    for line in text.splitlines():
+        m = re.match(r"\s+([0-9a-f]+):\s+(.*)", line)
+        if m:
+            code[int(m.group(1), 16)] = m.group(2).strip()
+    return code
+
+
+ATOMIC_RMW = re.compile(r"^(lock\b|xchg|cmpxchg|xadd)")
+SYSCALL = re.compile(r"^(syscall|sysenter|int\s+\$0x80)")
+
+
+# ---------------------------------------------------------------- helpers
+
+def fmt(v, digits=0):
+    if v is None:
+        return "n/a"
+    if isinstance(v, str):
+        return v
+    return f"{v:,.{digits}f}"
+
+
+def ratio_text(measured, baseline):
+    if not measured or not baseline:
+        return "n/a"
+    return f"1/{baseline / measured:.1f}" if measured < baseline else f"{measured / baseline:.2f}x"
+
+
+def timed_runs(cmd, repeats, cwd=None):
+    """Median wall and CPU (user+system) seconds of REPEATS runs of CMD."""
+    walls, cpus = [], []
+    for _ in range(repeats):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        t0 = time.perf_counter()
+        subprocess.run(cmd, cwd=cwd, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        walls.append(time.perf_counter() - t0)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        cpus.append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+    return statistics.median(walls), statistics.median(cpus)
+
+
+def parse_keyed(line):
+    return {k: v for k, v in re.findall(r"(\w[\w-]*)=(\S+)", line)}
+
+
+# ---------------------------------------------------------------- figures
+
+class Report:
+    def __init__(self):
+        self.rows = []      # (figure, measured, baseline, goal, verdict)
+        self.notes = []
+        self.sections = []  # (title, markdown)
+        self.failures = []
+
+    def row(self, figure, measured, baseline, goal="", verdict=""):
+        self.rows.append((figure, measured, baseline, goal, verdict))
+
+    def goal(self, ok, text):
+        """The verdict on a goal; TEXT says by how much, or what went wrong."""
+        if not ok:
+            self.failures.append(text)
+        return ("met" if ok else "**MISSED**") + (f": {text}" if text else "")
+
+
+def recorder_figures(rep, bin_dir, points):
+    point = per_call(bin_dir, "recorder-point", "*PluginSetGPSData*", points)
+    base = per_call(bin_dir, "baseline-point", "baselineWritePoint*", points)
+    limit = base["ir"] / 5
+    rep.row("Recorder: one track point, steady state, real file (instructions)",
+            fmt(point["ir"]), f"{fmt(base['ir'])} (snprintf \"%f\" + fwrite)",
+            f"<= 1/5 of baseline ({fmt(limit)})",
+            rep.goal(point["ir"] <= limit,
+                     f"{ratio_text(point['ir'], base['ir'])} of the baseline, "
+                     f"{limit / point['ir']:.1f}x under the limit"))
+    rep.row("Recorder: system calls per point, steady state (buffered writes)",
+            fmt(point["sys"], 4), fmt(base["sys"], 4))
+
+    first = per_call(bin_dir, "recorder-first", "*PluginSetGPSData*", 200)
+    base_first = per_call(bin_dir, "baseline-first", "baselineFirstPoint*", 200)
+    rep.row("Recorder: first point of a period: file creation, header, point (instructions)",
+            fmt(first["ir"]), f"{fmt(base_first['ir'])} (fopen + fprintf header + baseline point)",
+            "for the record", ratio_text(first["ir"], base_first["ir"]) + " of the baseline")
+    rep.row("Recorder: system calls in the first point", fmt(first["sys"], 1),
+            fmt(base_first["sys"], 1))
+    return point
+
+
+def byte_check(rep, bin_dir, points):
+    p = run(["./perf_driver", "check-bytes", str(points)], cwd=bin_dir, check=False)
+    lines = [l for l in p.stdout.splitlines() if l.strip()]
+    ok = p.returncode == 0
+    rep.row("Recorder vs baseline: bytes of the point lines",
+            "identical" if ok else "DIFFERENT", "-", "identical",
+            rep.goal(ok, "; ".join(lines)))
+
+
+def allocation_figures(rep, bin_dir):
+    p = run(["./perf_driver", "allocations"], cwd=bin_dir)
+    rows = []
+    plugin_code = any_thread_hot = 0
+    for line in p.stdout.splitlines():
+        if not line.startswith("alloc "):
+            continue
+        parts = line.split(" ", 3)
+        plugin, entry = parts[1], parts[2]
+        kv = parse_keyed(line)
+        if "calls" not in kv:
+            rows.append(f"| {plugin} | {entry} | - | {line} | | |")
+            rep.failures.append(line)
+            continue
+        rows.append(f"| {plugin} | {entry} | {kv['calls']} | {kv['plugin-code']} | "
+                    f"{kv['thread']} | {kv['any-thread']} |")
+        plugin_code += int(kv["plugin-code"])
+    table = ("| Plugin | Entry | Calls | By plugin code | On the calling thread | Any thread |\n"
+             "|---|---|---|---|---|---|\n" + "\n".join(rows))
+    rep.sections.append(("Heap allocations per entry", (
+        "Counted by standing in for malloc, calloc, realloc and the aligned\n"
+        "allocators in `perf_driver` (`perf_driver allocations`). *By plugin code*:\n"
+        "allocations whose caller's code lies in the plugin library. *On the calling\n"
+        "thread*: every allocation made while the entry ran, by anyone (the bench's\n"
+        "own settings store and the system's loader and thread start included).\n"
+        "*Any thread*: the same over all threads (the reader thread and the\n"
+        "simulated driver's included).\n\n" + table)))
+    rep.row("Heap allocations made by plugin code, all entries of both plugins",
+            str(plugin_code), "-", "0",
+            rep.goal(plugin_code == 0, f"{plugin_code} allocations by plugin code"))
+    return p.stdout
+
+
+def gbench_figures(rep, bin_dir, min_time):
+    out = os.path.join(bin_dir, "plugin_bench.json")
+    run(["./plugin_bench", f"--benchmark_min_time={min_time}", "--benchmark_out_format=json",
+         f"--benchmark_out={out}"], cwd=bin_dir)
+    with open(out) as f:
+        data = json.load(f)
+    times = {}
+    for b in data["benchmarks"]:
+        if b.get("error_occurred"):
+            rep.failures.append(f"benchmark {b['name']}: {b.get('error_message', 'failed')}")
+            continue
+        scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
+        times[b["name"]] = (b["real_time"] * scale, b["cpu_time"] * scale)
+    rows = ["| Benchmark | Wall ns | CPU ns |", "|---|---|---|"]
+    for name, (wall, cpu) in times.items():
+        rows.append(f"| {name} | {wall:,.1f} | {cpu:,.1f} |")
+    rep.sections.append(("Google Benchmark times (ns per operation)", (
+        "`plugin_bench --benchmark_min_time=%s`. The machine is shared: wall time includes\n"
+        "waiting for a core; CPU time is the steadier figure.\n\n" % min_time) + "\n".join(rows)))
+
+    def pair(figure, name, base_name, base_text):
+        if name in times:
+            base = f"{times[base_name][1]:,.1f} ({base_text})" if base_name in times else "-"
+            rep.row(figure, f"{times[name][1]:,.1f}", base, "", "")
+
+    pair("Recorder: one track point, steady state (CPU ns)", "RecorderPoint", "BaselinePoint",
+         "snprintf + fwrite")
+    pair("Recorder: first point of a period (CPU ns)", "RecorderFirstPoint",
+         "BaselineFirstPoint", "fopen + fprintf")
+    pair("Provider: conversion of a full reading (CPU ns)", "ProviderConvert",
+         "BaselineCopyReading", "copying the reading")
+    pair("Provider: conversion, publication and both fetches (CPU ns)", "ProviderHandOver",
+         "BaselineHandOver", "copy, publish and fetch under a mutex")
+    pair("Provider: both polls with nothing new, through the library (CPU ns)",
+         "ProviderIdlePolls", "BaselineIdlePolls", "both under a mutex")
+    return times
+
+
+def gpsbabel_figures(rep, bin_dir, points, recorder_point):
+    work = os.path.join(bin_dir, "bench-output", "gpsbabel")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    nmea = os.path.join(work, "track.nmea")
+    empty = os.path.join(work, "empty.nmea")
+    with open(nmea, "w") as f:
+        subprocess.run([os.path.join(bin_dir, "perf_driver"), "nmea", str(points)], stdout=f,
+                       check=True)
+    open(empty, "w").close()
+
+    def cmd(src, dst):
+        return ["gpsbabel", "-i", "nmea", "-f", src, "-o", "gpx", "-F", dst]
+
+    full_cmd = cmd(nmea, os.path.join(work, "track.gpx"))
+    wall, cpu = timed_runs(full_cmd, 5)
+    wall0, cpu0 = timed_runs(cmd(empty, os.path.join(work, "empty.gpx")), 5)
+    with open(os.path.join(work, "track.gpx")) as f:
+        written = f.read().count("<trkpt")
+    cg = callgrind(full_cmd, None, work, "gpsbabel")
+    cg0 = callgrind(cmd(empty, os.path.join(work, "empty.gpx")), None, work, "gpsbabel0")
+    version = run(["gpsbabel", "-V"]).stdout.strip()
+    whole = cg.totals["Ir"] / points
+    marginal = (cg.totals["Ir"] - cg0.totals["Ir"]) / points
+    rep.row(f"Outside reference: {version}, NMEA to GPX, {points:,} points, whole process, "
+            "per point (instructions)",
+            f"{fmt(whole)} (less an empty run: {fmt(marginal)})",
+            f"recorder {fmt(recorder_point['ir'])} per point", "for scale",
+            f"the recorder runs {marginal / recorder_point['ir']:,.0f}x fewer instructions "
+            "per point")
+    rep.row(f"Outside reference: whole process, per point (CPU / wall us, median of 5)",
+            f"{cpu / points * 1e6:.2f} / {wall / points * 1e6:.2f}",
+            f"empty input: {cpu0 * 1e3:.1f} / {wall0 * 1e3:.1f} ms per run", "for scale", "")
+    if written != points:
+        rep.failures.append(f"gpsbabel wrote {written} of {points} points")
+    rep.notes.append(f"gpsbabel read {points:,} GGA+RMC pairs generated from the benchmark's "
+                     f"track (`perf_driver nmea {points}`) and wrote {written:,} track points; "
+                     "its figure includes reading and parsing the NMEA, and its points carry "
+                     "more elements than the recorder's.")
+
+
+def provider_figures(rep, bin_dir):
+    library = os.path.join(bin_dir, "orvane.so")
+    if not os.path.exists(library):
+        rep.failures.append("orvane.so not built")
+        return
+    code = disassembly(library)
+    conv = per_call(bin_dir, "provider-convert", "convertPosition*", 200)
+    base = per_call(bin_dir, "baseline-convert", "baselineCopyReading*", 200)
+    rep.row("Provider: conversion of a full reading, all valid bits, 12 satellites "
+            "(instructions, on the reader thread)",
+            fmt(conv["ir"]), f"{fmt(base['ir'])} (copying the 344-byte reading)", "<= 1,500",
+            rep.goal(conv["ir"] <= 1500, f"{1500 / conv['ir']:.1f}x under the goal"
+                     if conv["ir"] <= 1500 else f"{conv['ir'] - 1500:,.0f} over"))
+
+    for what, entry, cap in (("position", "PluginGetPosition", "Position"),
+                             ("satellites", "PluginGetSatellites", "Satellites")):
+        idle = per_call(bin_dir, f"provider-idle-{what}", f"{entry}(*", 1000, instr=True)
+        base_idle = per_call(bin_dir, f"baseline-idle-{what}", f"baselineLockedGet{cap}*", 1000)
+        ran, calls = executed_per_call(idle, "orvane.so", rf"^{entry}\(", code)
+        atomics = sorted(t for t in ran.values() if ATOMIC_RMW.match(t))
+        syscalls = sorted(t for t in ran.values() if SYSCALL.match(t))
+        ok = idle["ir"] <= 20 and not atomics and not syscalls and calls == 0 and idle["sys"] == 0
+        rep.row(f"Provider: {entry} with nothing new (instructions; locked instructions, "
+                "calls, system calls executed)",
+                f"{fmt(idle['ir'], 1)}; {len(atomics)} locked, {calls} calls, "
+                f"{fmt(idle['sys'], 0)} system calls",
+                f"{fmt(base_idle['ir'], 1)} (the same poll under a mutex)",
+                "<= 20, no lock, no system call",
+                rep.goal(ok, f"{20 / idle['ir']:.0f}x under the goal; executes only "
+                         + ", ".join(ran[a].split()[0] for a in sorted(ran))
+                         if ok else f"{idle['ir']:.1f} instructions, locked: {atomics}, "
+                         f"calls: {calls}, system calls: {idle['sys']}"))
+        new = per_call(bin_dir, f"provider-new-{what}", f"{entry}(*", 200)
+        base_new = per_call(bin_dir, f"baseline-new-{what}", f"baselineLockedGet{cap}*", 200)
+        size = "44 bytes" if what == "position" else "12 satellites, 192 bytes"
+        rep.row(f"Provider: {entry} with new data ({size}; instructions)",
+                f"{fmt(new['ir'], 1)}; {fmt(new['sys'], 2)} system calls",
+                f"{fmt(base_new['ir'], 1)} (the same copy under a mutex)", "", "")
+
+
+def latency_figures(rep, bin_dir, win_dir, wine, readings, wine_readings):
+    def parse(text):
+        line = next((l for l in text.splitlines() if l.startswith("latency ")), "")
+        return parse_keyed(line), line
+
+    p = run(["./latency", str(readings)], cwd=bin_dir, check=False)
+    results = [("Linux x86_64", p.returncode, *parse(p.stdout))]
+    if wine:
+        exe = os.path.join(win_dir, "latency.exe")
+        t0 = time.perf_counter()
+        p = run([os.path.join(ROOT, "scripts", "wine-run.sh"), exe, str(wine_readings)],
+                cwd=win_dir, check=False, timeout=1800)
+        results.append((f"Windows 32-bit under {run(['wine', '--version']).stdout.strip()} "
+                        f"(program start {time.perf_counter() - t0:.0f} s in all)",
+                        p.returncode, *parse(p.stdout)))
+    for where, code, kv, line in results:
+        if code != 0 or "median_us" not in kv:
+            rep.row(f"Provider: signal to position available, {where}", "failed", "-", "", line)
+            rep.failures.append(f"latency on {where}: {line or 'no output'}")
+            continue
+        rep.row(f"Provider: driver signal to position available to the host, {where}, "
+                f"{kv['readings']} readings (us, median / p99 / max)",
+                f"{kv['median_us']} / {kv['p99_us']} / {kv['max_us']}",
+                f"{kv['baseline_median_us']} / {kv['baseline_p99_us']} / "
+                f"{kv['baseline_max_us']} (bare wake-up of a thread on the same kind of event)",
+                "", f"{kv['mismatches']} wrong positions, {kv['timeouts']} lost")
+
+
+def dll_figures(rep, win_dir):
+    budgets = {"wendmark.dll": 65536, "orvane.dll": 32768}
+    for name, budget in budgets.items():
+        path = os.path.join(win_dir, name)
+        if not os.path.exists(path):
+            rep.row(f"{name}: size", "not built", f"budget {budget:,}", "", "")
+            rep.failures.append(f"{name} not built")
+            continue
+        dump = run(["i686-w64-mingw32-objdump", "-p", path]).stdout
+        size = os.path.getsize(path)
+        imports = {}
+        current = None
+        for line in dump.splitlines():
+            m = re.match(r"\s*DLL Name: (\S+)", line)
+            if m:
+                current = m.group(1)
+                imports[current] = 0
+            elif current and re.match(r"\s+[0-9a-f]+\s+\d+\s+\S+", line):
+                imports[current] += 1
+            elif current and not line.strip():
+                current = None if imports[current] else current
+        table = dump.split("[Ordinal/Name Pointer] Table", 1)
+        exports = re.findall(r"^\s+\[\s*\d+\]\s+(\S+)", table[1].split("\n\n", 1)[0],
+                             re.M) if len(table) == 2 else []
+        system = all(d.lower() in ("kernel32.dll", "msvcrt.dll") for d in imports)
+        rep.row(f"{name}: size (bytes, stripped)", f"{size:,}", f"budget {budget:,}",
+                f"<= {budget:,}",
+                rep.goal(size <= budget, f"{budget - size:,} bytes ({(budget - size) / budget:.0%}) "
+                         "to spare" if size <= budget else f"{size - budget:,} bytes over"))
+        rep.row(f"{name}: imports and exports",
+                ", ".join(f"{d} ({n} functions)" for d, n in imports.items()) +
+                f"; exports: {', '.join(exports)}", "system DLLs only", "system DLLs only",
+                rep.goal(system and exports == ["pluginPreInitMethod"],
+                         f"{name}: exports {exports}, imports {sorted(imports)}"))
+
+
+def machine_text(args):
+    def first(cmd):
+        try:
+            return run(cmd, check=False).stdout.splitlines()[0].strip()
+        except Exception:
+            return "?"
+    cpu = "?"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    commit = first(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"])
+    dirty = run(["git", "-C", ROOT, "status", "--porcelain", "--untracked-files=no"],
+                check=False).stdout.strip()
+    return (f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC; "
+            f"commit {commit}{' (with local changes)' if dirty else ''}\n"
+            f"- Machine: {cpu}, {os.cpu_count()} cores (shared), "
+            f"Linux {os.uname().release}\n"
+            f"- Compilers: {first(['g++', '--version'])}; "
+            f"{first(['i686-w64-mingw32-g++', '--version'])}\n"
+            f"- {first(['valgrind', '--version'])}, Google Benchmark "
+            f"{first(['dpkg-query', '-W', '-f=${Version}', 'libbenchmark-dev'])}")
+
+
+def write_report(rep, args, path):
+    lines = ["# Performance and footprint", "",
+             "Written by `scripts/perf.sh`; every figure and its baseline come from the same run.",
+             "", "Command: `" + args.command + "`", "", machine_text(args), "",
+             "Instruction counts are user-space instructions counted by callgrind on Linux "
+             "x86_64 (Release build, preset `linux-bench`), per call, over N calls less a run "
+             "with none. System calls are callgrind's count within the measured function. Times "
+             "are indicative only: the machine is shared.", "",
+             "| Figure | Measured | Baseline (same run) | Goal | Verdict |",
+             "|---|---|---|---|---|"]
+    order = ["Recorder", "Provider", "Heap", "wendmark", "orvane", "Outside"]
+
+    def group(row):
+        return next((i for i, p in enumerate(order) if row[0].startswith(p)), len(order))
+
+    for figure, measured, baseline, goal, verdict in sorted(rep.rows, key=group):
+        lines.append(f"| {figure} | {measured} | {baseline} | {goal} | {verdict} |")
+    lines.append("")
+    if rep.failures:
+        lines += ["**Not met or not measured:**", ""] + [f"- {f}" for f in rep.failures] + [""]
+    for title, body in rep.sections:
+        lines += [f"## {title}", "", body, ""]
+    if rep.notes:
+        lines += ["## Notes", ""] + [f"- {n}" for n in rep.notes] + [""]
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--linux", required=True, help="bin folder of the linux-bench build")
+    ap.add_argument("--win32", help="bin folder of the win32-bench build")
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--points", type=int, default=20000)
+    ap.add_argument("--min-time", default="0.5")
+    ap.add_argument("--wine", action="store_true", help="also run the latency program under Wine")
+    ap.add_argument("--readings", type=int, default=2000, help="latency readings on Linux")
+    ap.add_argument("--wine-readings", type=int, default=300, help="latency readings under Wine")
+    ap.add_argument("--command", default="scripts/perf.sh")
+    args = ap.parse_args()
+    args.linux = os.path.abspath(args.linux)
+    args.win32 = os.path.abspath(args.win32) if args.win32 else None
+    global PROFILES
+    PROFILES = os.path.join(args.linux, "bench-output", "callgrind")
+    shutil.rmtree(PROFILES, ignore_errors=True)
+    os.makedirs(PROFILES)
+
+    rep = Report()
+    point = recorder_figures(rep, args.linux, args.points)
+    byte_check(rep, args.linux, 100000)
+    gbench_figures(rep, args.linux, args.min_time)
+    provider_figures(rep, args.linux)
+    latency_figures(rep, args.linux, args.win32, args.wine, args.readings, args.wine_readings)
+    allocation_figures(rep, args.linux)
+    if args.win32:
+        dll_figures(rep, args.win32)
+    gpsbabel_figures(rep, args.linux, args.points, point)
+    write_report(rep, args, args.out)
+    log(f"wrote {args.out}")
+    for f in rep.failures:
+        log("NOT MET:", f)
+    return 1 if rep.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,271 @@
+/* Fault-injection build of the platform layer, for test builds of the
+ * plugins only. The system side is compiled in below under other names, and
+ * each platform call here counts itself, fails when a test has armed a
+ * fault for it, and otherwise passes on to the system side, keeping a table
+ * of the handles it handed out. Control entries are in faults.h. */
+#include "platform.h"
+
+#include "faults.h"
+
+#include "../contract/plugin.h"
+
+#if !defined(__GNUC__) && !defined(__clang__)
+#error "the fault-injection build needs the GCC atomic builtins"
+#endif
+
+/* The system side, under the names system*. */
+#define platformLocalTime systemLocalTime
+#define platformFileCreate systemFileCreate
+#define platformFileWrite systemFileWrite
+#define platformFileClose systemFileClose
+#define platformLibraryLoad systemLibraryLoad
+#define platformLibrarySymbol systemLibrarySymbol
+#define platformLibraryFree systemLibraryFree
+#define platformEventCreate systemEventCreate
+#define platformEventSignal systemEventSignal
+#define platformEventClose systemEventClose
+#define platformWaitAny systemWaitAny
+#define platformSleep systemSleep
+#define platformYield systemYield
+#define platformThreadStart systemThreadStart
+#define platformThreadJoin systemThreadJoin
+#if defined(_WIN32)
+#include "win/platform_win.cpp"
+#else
+#include "posix/platform_posix.cpp"
+#endif
+#undef platformLocalTime
+#undef platformFileCreate
+#undef platformFileWrite
+#undef platformFileClose
+#undef platformLibraryLoad
+#undef platformLibrarySymbol
+#undef platformLibraryFree
+#undef platformEventCreate
+#undef platformEventSignal
+#undef platformEventClose
+#undef platformWaitAny
+#undef platformSleep
+#undef platformYield
+#undef platformThreadStart
+#undef platformThreadJoin
+
+#include "atomic.h"
+
+namespace {
+
+int32_t atomicAdd(volatile int32_t* p, int32_t delta) {
+    return __atomic_add_fetch(p, delta, __ATOMIC_ACQ_REL);
+}
+
+/* ---- Armed faults ---- */
+
+struct Plan {
+    volatile int32_t calls;    /* calls since the last reset */
+    volatile int32_t injected; /* failures handed out since the last reset */
+    volatile int32_t base;     /* calls at the moment of arming */
+    volatile int32_t first;    /* 0: nothing armed */
+    volatile int32_t count;
+};
+Plan plans[FAULT_KIND_COUNT];
+
+/* Counts one call of KIND; true when this call is to fail. */
+bool shouldFail(PlatformFaultKind kind) {
+    Plan& p = plans[kind];
+    const int32_t n = atomicAdd(&p.calls, 1) - atomicLoadAcquire(&p.base);
+    const int32_t first = atomicLoadAcquire(&p.first);
+    const int32_t count = atomicLoadAcquire(&p.count);
+    if (first <= 0 || n < first || n - first >= count)
+        return false;
+    atomicAdd(&p.injected, 1);
+    return true;
+}
+
+/* ---- Handles handed out ---- */
+
+enum HandleClass { FILES, LIBRARIES, EVENTS, THREADS, HANDLE_CLASS_COUNT };
+
+const int kTableSize = 64;
+SpinLock tableLock;
+PlatformHandle live[HANDLE_CLASS_COUNT][kTableSize];
+volatile int32_t liveCount[HANDLE_CLASS_COUNT];
+volatile int32_t badHandles;
+
+void track(HandleClass c, PlatformHandle h) {
+    spinLockAcquire(&tableLock);
+    int i = 0;
+    while (i < kTableSize && live[c][i] != 0)
+        ++i;
+    if (i < kTableSize) {
+        live[c][i] = h;
+        atomicAdd(&liveCount[c], 1);
+    } else {
+        /* More open handles than any plugin should hold: a leak. */
+        atomicAdd(&badHandles, 1);
+    }
+    spinLockRelease(&tableLock);
+}
+
+/* Finds H among the open handles of class C; REMOVE forgets it. A handle
+ * that is not there counts as a bad one. */
+bool findHandle(HandleClass c, PlatformHandle h, bool remove) {
+    bool found = false;
+    spinLockAcquire(&tableLock);
+    for (int i = 0; h != 0 && i < kTableSize; ++i) {
+        if (live[c][i] == h) {
+            found = true;
+            if (remove) {
+                live[c][i] = 0;
+                atomicAdd(&liveCount[c], -1);
+            }
+            break;
+        }
+    }
+    spinLockRelease(&tableLock);
+    if (!found)
+        atomicAdd(&badHandles, 1);
+    return found;
+}
+
+} // namespace
+
+/* ---- The platform calls ---- */
+
+void platformLocalTime(LocalTime* out) {
+    systemLocalTime(out);
+}
+
+PlatformHandle platformFileCreate(const WideChar* path) {
+    if (shouldFail(FAULT_FILE_CREATE))
+        return 0;
+    PlatformHandle file = systemFileCreate(path);
+    if (file != 0)
+        track(FILES, file);
+    return file;
+}
+
+bool platformFileWrite(PlatformHandle file, const void* data, size_t size) {
+    if (shouldFail(FAULT_FILE_WRITE))
+        return false;
+    /* A handle that is not open may by now be someone else's file. */
+    if (!findHandle(FILES, file, false))
+        return false;
+    return systemFileWrite(file, data, size);
+}
+
+bool platformFileClose(PlatformHandle file) {
+    const bool fail = shouldFail(FAULT_FILE_CLOSE);
+    if (!findHandle(FILES, file, true))
+        return false;
+    /* A failed close still releases the handle, as the systems do. */
+    const bool closed = systemFileClose(file);
+    return closed && !fail;
+}
+
+PlatformHandle platformLibraryLoad(const WideChar* name) {
+    if (shouldFail(FAULT_LIBRARY_LOAD))
+        return 0;
+    PlatformHandle library = systemLibraryLoad(name);
+    if (library != 0)
+        track(LIBRARIES, library);
+    return library;
+}
+
+PlatformProc platformLibrarySymbol(PlatformHandle library, const char* name) {
+    if (shouldFail(FAULT_LIBRARY_SYMBOL))
+        return 0;
+    if (!findHandle(LIBRARIES, library, false))
+        return 0;
+    return systemLibrarySymbol(library, name);
+}
+
+void platformLibraryFree(PlatformHandle library) {
+    if (findHandle(LIBRARIES, library, true))
+        systemLibraryFree(library);
+}
+
+PlatformHandle platformEventCreate() {
+    if (shouldFail(FAULT_EVENT_CREATE))
+        return 0;
+    PlatformHandle event = systemEventCreate();
+    if (event != 0)
+        track(EVENTS, event);
+    return event;
+}
+
+void platformEventSignal(PlatformHandle event) {
+    if (findHandle(EVENTS, event, false))
+        systemEventSignal(event);
+}
+
+void platformEventClose(PlatformHandle event) {
+    if (findHandle(EVENTS, event, true))
+        systemEventClose(event);
+}
+
+uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t timeoutMs) {
+    if (shouldFail(FAULT_WAIT))
+        return PLATFORM_WAIT_FAILED;
+    for (uint32_t i = 0; i < count && i < PLATFORM_MAX_WAIT_HANDLES; ++i) {
+        if (!findHandle(EVENTS, events[i], false))
+            return PLATFORM_WAIT_FAILED;
+    }
+    return systemWaitAny(events, count, timeoutMs);
+}
+
+void platformSleep(uint32_t milliseconds) {
+    systemSleep(milliseconds);
+}
+
+void platformYield() {
+    systemYield();
+}
+
+PlatformHandle platformThreadStart(PlatformThreadProc proc, void* parameter, uint32_t* id) {
+    if (shouldFail(FAULT_THREAD_START))
+        return 0;
+    PlatformHandle thread = systemThreadStart(proc, parameter, id);
+    if (thread != 0)
+        track(THREADS, thread);
+    return thread;
+}
+
+void platformThreadJoin(PlatformHandle thread) {
+    if (findHandle(THREADS, thread, true))
+        systemThreadJoin(thread);
+}
+
+/* ---- Control entries ---- */
+
+PLUGIN_EXPORT void PLUGIN_CALL platformFaultsReset(void) {
+    for (int k = 0; k < FAULT_KIND_COUNT; ++k) {
+        atomicStoreRelease(&plans[k].first, 0);
+        atomicStoreRelease(&plans[k].count, 0);
+        atomicStoreRelease(&plans[k].base, 0);
+        atomicStoreRelease(&plans[k].calls, 0);
+        atomicStoreRelease(&plans[k].injected, 0);
+    }
+    atomicStoreRelease(&badHandles, 0);
+}
+
+PLUGIN_EXPORT void PLUGIN_CALL platformFaultsArm(int32_t kind, int32_t first, int32_t count) {
+    if (kind < 0 || kind >= FAULT_KIND_COUNT)
+        return;
+    Plan& p = plans[kind];
+    atomicStoreRelease(&p.first, 0);
+    atomicStoreRelease(&p.base, atomicLoadAcquire(&p.calls));
+    atomicStoreRelease(&p.count, count);
+    atomicStoreRelease(&p.first, first);
+}
+
+PLUGIN_EXPORT void PLUGIN_CALL platformFaultsRead(PlatformFaultCounters* out) {
+    for (int k = 0; k < FAULT_KIND_COUNT; ++k) {
+        out->calls[k] = atomicLoadAcquire(&plans[k].calls);
+        out->injected[k] = atomicLoadAcquire(&plans[k].injected);
+    }
+    out->openFiles = atomicLoadAcquire(&liveCount[FILES]);
+    out->openLibraries = atomicLoadAcquire(&liveCount[LIBRARIES]);
+    out->openEvents = atomicLoadAcquire(&liveCount[EVENTS]);
+    out->runningThreads = atomicLoadAcquire(&liveCount[THREADS]);
+    out->badHandles = atomicLoadAcquire(&badHandles);
+}

@@ -1,0 +1,53 @@
+/* Control interface of the fault-injection build of the platform layer.
+ * Plugin libraries built with it (the *_faults targets) export these entries
+ * beside pluginPreInitMethod; tests resolve them by name from the loaded
+ * library. Each platform call of a kind can be made to fail on chosen calls,
+ * and every handle the layer hands out is tracked until it is released, so
+ * that a test can see leaks and releases or uses of a handle that is not
+ * open. The deliverables never contain any of this. */
+#ifndef PLATFORM_FAULTS_H
+#define PLATFORM_FAULTS_H
+
+#include "../contract/base.h"
+
+/* Kinds of platform calls that can be made to fail. */
+enum PlatformFaultKind {
+    FAULT_FILE_CREATE = 0,    /* platformFileCreate returns null, creates nothing */
+    FAULT_FILE_WRITE = 1,     /* platformFileWrite writes nothing and returns false */
+    FAULT_FILE_CLOSE = 2,     /* platformFileClose releases the file, returns false */
+    FAULT_LIBRARY_LOAD = 3,   /* platformLibraryLoad returns null */
+    FAULT_LIBRARY_SYMBOL = 4, /* platformLibrarySymbol returns null */
+    FAULT_EVENT_CREATE = 5,   /* platformEventCreate returns null */
+    FAULT_THREAD_START = 6,   /* platformThreadStart returns null, starts nothing */
+    FAULT_WAIT = 7,           /* platformWaitAny returns PLATFORM_WAIT_FAILED */
+    FAULT_KIND_COUNT = 8
+};
+
+/* A count of calls meaning "every call from then on". */
+#define FAULT_FOREVER 0x7FFFFFFF
+
+struct PlatformFaultCounters {
+    int32_t calls[FAULT_KIND_COUNT];    /* calls of each kind since the last reset */
+    int32_t injected[FAULT_KIND_COUNT]; /* of these, the ones made to fail */
+    /* Handles handed out and not yet released, whatever the resets. */
+    int32_t openFiles;
+    int32_t openLibraries;
+    int32_t openEvents;
+    int32_t runningThreads; /* started and not yet joined */
+    /* Releases or uses of a handle that the layer did not hand out or has
+     * already seen released (a double close, a use after close). */
+    int32_t badHandles;
+};
+
+/* Forgets every armed fault and zeroes calls, injected and badHandles. */
+typedef void(PLUGIN_CALL* PlatformFaultsResetFn)(void);
+/* Makes calls FIRST to FIRST + COUNT - 1 of KIND fail, counted from 1 at
+ * this call (FIRST 1 is the next call). Replaces the kind's earlier plan. */
+typedef void(PLUGIN_CALL* PlatformFaultsArmFn)(int32_t kind, int32_t first, int32_t count);
+typedef void(PLUGIN_CALL* PlatformFaultsReadFn)(PlatformFaultCounters* out);
+
+#define PLATFORM_FAULTS_RESET_NAME "platformFaultsReset"
+#define PLATFORM_FAULTS_ARM_NAME "platformFaultsArm"
+#define PLATFORM_FAULTS_READ_NAME "platformFaultsRead"
+
+#endif

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs every benchmark of both plugins and writes docs/performance.md: the
+# recorder's and the provider's instruction counts (callgrind) and times
+# (Google Benchmark) beside their baselines, heap allocations, the reader
+# thread's hand-over latency on Linux and (with --wine) under Wine, the
+# Windows DLLs' size and imports, and an outside reference for scale.
+#
+#   scripts/perf.sh [--wine] [--quick]
+#
+# --wine   also measures the latency under Wine (one program start, slow
+#          where 32-bit programs run through qemu)
+# --quick  fewer points and shorter benchmark runs, for a smoke run
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+wine=""
+points=20000
+min_time=0.5
+for arg in "$@"; do
+    case $arg in
+    --wine) wine=--wine ;;
+    --quick) points=2000 min_time=0.05 ;;
+    *) echo "usage: $0 [--wine] [--quick]" >&2; exit 2 ;;
+    esac
+done
+
+bash scripts/setup.sh
+jobs=${JOBS:-$(nproc)}
+
+cmake --preset linux-bench >/dev/null
+cmake --build --preset linux-bench -j "$jobs"
+cmake --preset win32-bench >/dev/null
+cmake --build --preset win32-bench -j "$jobs"
+
+mkdir -p docs
+/usr/bin/python3 bench/perf/run_perf.py \
+    --linux build/linux-bench/bin --win32 build/win32-bench/bin \
+    --out docs/performance.md --points "$points" --min-time "$min_time" $wine \
+    --command "scripts/perf.sh $*"

@@ -1,0 +1,259 @@
+// The recorder over a failing platform: wendmark_faults, the recorder built
+// over the fault-injection platform layer, loaded through the system's
+// loader and driven through its descriptor. Every fault must leave the
+// lifecycle results at 1, release every file, and keep in the file each
+// point that reached it before the fault.
+#include "support/fake_host.h"
+#include "support/fault_plugin.h"
+#include "support/test_files.h"
+#include "support/track_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+class RecorderFaults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(library.ok()) << "cannot load " << libraryFileName("wendmark_faults");
+        plugin = library.descriptor();
+        folder = freshFolder(std::string("faults-") +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        library.reset();
+    }
+
+    void TearDown() override {
+        // Whatever happened, nothing may stay open and no handle may have
+        // been released twice or used after its release.
+        EXPECT_EQ(1, plugin->stop());
+        EXPECT_EQ(1, plugin->deInit());
+        const PlatformFaultCounters c = library.counters();
+        EXPECT_EQ(0, c.openFiles);
+        EXPECT_EQ(0, c.badHandles);
+    }
+
+    // PluginInit with tracks_path FOLDER, then PluginStart.
+    void startIn(const std::string& tracks) {
+        host.store[wide("tracks_path")] = wide(tracks);
+        ASSERT_EQ(1, plugin->init(host.context()));
+        ASSERT_EQ(1, plugin->start());
+    }
+    void deliver(const GpsRecord& r) { plugin->gpsData.setGPSData(&r); }
+
+    // The only file in DIR and its content.
+    std::string onlyFileIn(const std::string& dir, std::string* name = nullptr) {
+        const std::vector<std::string> files = listFiles(dir);
+        EXPECT_EQ(1u, files.size());
+        if (files.empty())
+            return "";
+        if (name != nullptr)
+            *name = files[0];
+        return readFile(dir + files[0]);
+    }
+
+    // Delivers sequence records FROM .. TO - 1 and notes, for every write
+    // the platform saw, the index of the record whose delivery made it: the
+    // write carried what was buffered before that record.
+    void deliverCountingWrites(uint32_t from, uint32_t to) {
+        for (uint32_t i = from; i < to; ++i) {
+            const int32_t before = library.counters().calls[FAULT_FILE_WRITE];
+            deliver(sequenceRecord(i));
+            const int32_t after = library.counters().calls[FAULT_FILE_WRITE];
+            ASSERT_LE(after - before, 1) << "one delivery, one write at most";
+            if (after > before)
+                writeAt.push_back(i);
+        }
+    }
+    std::string lines(uint32_t from, uint32_t to) {
+        std::string text;
+        for (uint32_t i = from; i < to; ++i)
+            text += pointLine(sequenceRecord(i));
+        return text;
+    }
+
+    FaultPlugin library{"wendmark"};
+    PluginDescriptor* plugin = nullptr;
+    FakeHost host;
+    std::string folder;
+    std::vector<uint32_t> writeAt;
+};
+
+TEST_F(RecorderFaults, FailedCreationsDropRecordsUntilACreationSucceeds) {
+    startIn(folder);
+    library.arm(FAULT_FILE_CREATE, 1, 2);
+    for (uint32_t i = 0; i < 4; ++i)
+        deliver(sequenceRecord(i));
+    // Records 0 and 1 found no file; 2 created it under a fresh name.
+    EXPECT_EQ(1, plugin->stop());
+    std::string name;
+    const std::string content = onlyFileIn(folder, &name);
+    EXPECT_EQ(expectedHeader(name) + lines(2, 4) + kTrackFooter, content);
+    const PlatformFaultCounters c = library.counters();
+    EXPECT_EQ(3, c.calls[FAULT_FILE_CREATE]);
+    EXPECT_EQ(2, c.injected[FAULT_FILE_CREATE]);
+
+    // A period whose every creation fails ends without a file, and its
+    // DeInit has nothing to close.
+    const std::string second = freshFolder("faults-creation-second");
+    startIn(second);
+    library.arm(FAULT_FILE_CREATE, 1, FAULT_FOREVER);
+    for (uint32_t i = 0; i < 20; ++i)
+        deliver(sequenceRecord(i));
+    EXPECT_EQ(1, plugin->deInit());
+    EXPECT_EQ(1, plugin->stop());
+    EXPECT_TRUE(listFiles(second).empty());
+    EXPECT_EQ(23, library.counters().calls[FAULT_FILE_CREATE]);
+}
+
+TEST_F(RecorderFaults, APersistentWriteFailureKeepsEveryPointWrittenBefore) {
+    // The disk fills at the third write: what the first two carried stays.
+    startIn(folder);
+    library.arm(FAULT_FILE_WRITE, 3, FAULT_FOREVER);
+    deliverCountingWrites(0, 400);
+    ASSERT_GE(writeAt.size(), 4u) << "the points must fill the buffer several times";
+    EXPECT_EQ(1, plugin->stop());
+    std::string name;
+    const std::string content = onlyFileIn(folder, &name);
+    EXPECT_EQ(expectedHeader(name) + lines(0, writeAt[1]), content);
+    const TrackText t = splitTrack(content);
+    EXPECT_TRUE(t.ok) << t.why;
+    EXPECT_FALSE(t.complete) << "the footer's write failed too";
+    EXPECT_EQ(writeAt[1], t.points.size());
+
+    // Once the disk has room again the next period records in full.
+    library.reset();
+    const std::string next = freshFolder("faults-persistent-next");
+    startIn(next);
+    for (uint32_t i = 0; i < 3; ++i)
+        deliver(sequenceRecord(i));
+    EXPECT_EQ(1, plugin->stop());
+    const std::string nextContent = onlyFileIn(next, &name);
+    EXPECT_EQ(expectedHeader(name) + lines(0, 3) + kTrackFooter, nextContent);
+}
+
+TEST_F(RecorderFaults, ATransientWriteFailureLosesOnlyWhatThatWriteCarried) {
+    startIn(folder);
+    library.arm(FAULT_FILE_WRITE, 2, 1);
+    deliverCountingWrites(0, 400);
+    ASSERT_GE(writeAt.size(), 3u);
+    EXPECT_EQ(1, plugin->stop());
+    std::string name;
+    const std::string content = onlyFileIn(folder, &name);
+    // The second write carried points writeAt[0] .. writeAt[1] - 1.
+    EXPECT_EQ(expectedHeader(name) + lines(0, writeAt[0]) + lines(writeAt[1], 400) + kTrackFooter,
+              content);
+    EXPECT_EQ(1, library.counters().injected[FAULT_FILE_WRITE]);
+}
+
+TEST_F(RecorderFaults, AFailedCloseStillReleasesTheFileAndKeepsItsContent) {
+    startIn(folder);
+    for (uint32_t i = 0; i < 5; ++i)
+        deliver(sequenceRecord(i));
+    library.arm(FAULT_FILE_CLOSE, 1);
+    EXPECT_EQ(1, plugin->stop());
+    EXPECT_EQ(0, library.counters().openFiles);
+    std::string name;
+    const std::string content = onlyFileIn(folder, &name);
+    EXPECT_EQ(expectedHeader(name) + lines(0, 5) + kTrackFooter, content);
+
+    // The recorder forgot the file: later periods with and without points
+    // close only their own files.
+    const std::string next = freshFolder("faults-close-next");
+    startIn(next);
+    EXPECT_EQ(1, plugin->stop());
+    startIn(next);
+    deliver(sequenceRecord(9));
+    EXPECT_EQ(1, plugin->deInit());
+    EXPECT_EQ(1, plugin->stop());
+    EXPECT_EQ(1u, listFiles(next).size());
+    EXPECT_EQ(0, library.counters().badHandles);
+}
+
+// Checks that every track file in DIR consists of whole lines of the three
+// kinds (a failed write writes nothing, so no line may be cut), counts its
+// points, and removes it.
+void checkAndRemoveTracks(const std::string& dir, size_t* files, size_t* points) {
+    for (const std::string& name : listFiles(dir)) {
+        if (!isTrackName(name))
+            continue;
+        ++*files;
+        const std::string content = readFile(dir + name);
+        const std::string header = expectedHeader(name);
+        size_t at = 0;
+        while (at < content.size()) {
+            const size_t end = content.find("\r\n", at);
+            ASSERT_NE(std::string::npos, end) << name << ": a partial line";
+            const std::string line = content.substr(at, end + 2 - at);
+            const bool point = line.compare(0, 7, "<trkpt ") == 0;
+            *points += point;
+            EXPECT_TRUE(point || header.find(line) != std::string::npos ||
+                        std::string(kTrackFooter).find(line) != std::string::npos)
+                << name << ": " << line;
+            at = end + 2;
+        }
+        std::remove((dir + name).c_str());
+    }
+}
+
+TEST_F(RecorderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
+    // Random host calls while creations, writes and closes fail at random.
+    std::mt19937 random(20100520);
+    const std::string missing = folder + "missing" + folder.back();
+    const PlatformFaultKind kinds[] = {FAULT_FILE_CREATE, FAULT_FILE_WRITE, FAULT_FILE_CLOSE};
+    int32_t injected[FAULT_KIND_COUNT] = {};
+    auto collect = [&] {
+        const PlatformFaultCounters c = library.counters();
+        for (int k = 0; k < FAULT_KIND_COUNT; ++k)
+            injected[k] += c.injected[k];
+        library.reset();
+    };
+    // The host sets the folder before anything else; the recorder's own
+    // default would be a relative name here.
+    host.store[wide("tracks_path")] = wide(folder);
+    ASSERT_EQ(1, plugin->init(host.context()));
+    const int kCalls = 50000;
+    uint32_t next = 0;
+    size_t files = 0, points = 0;
+    int calls = 0;
+    while (calls < kCalls) {
+        const unsigned op = random() % 100;
+        ++calls;
+        if (op < 3) {
+            host.store[wide("tracks_path")] = wide(random() % 4 == 0 ? missing : folder);
+            EXPECT_EQ(1, plugin->init(host.context()));
+        } else if (op < 15) {
+            EXPECT_EQ(1, plugin->start());
+        } else if (op < 25) {
+            EXPECT_EQ(1, op < 20 ? plugin->stop() : plugin->deInit());
+            EXPECT_EQ(0, library.counters().openFiles);
+            checkAndRemoveTracks(folder, &files, &points);
+        } else if (op < 40) {
+            collect();
+            library.arm(kinds[random() % 3], static_cast<int32_t>(1 + random() % 3),
+                        static_cast<int32_t>(1 + random() % 3));
+        } else {
+            // A burst of positions, some without a fix.
+            for (unsigned n = 1 + random() % 40; n > 0 && calls < kCalls; --n, ++calls) {
+                GpsRecord r = sequenceRecord(next++);
+                if (random() % 8 == 0)
+                    r.fixStatus = FIX_NONE;
+                deliver(r);
+            }
+        }
+    }
+    EXPECT_EQ(1, plugin->stop());
+    checkAndRemoveTracks(folder, &files, &points);
+    collect();
+    for (PlatformFaultKind k : kinds)
+        EXPECT_GT(injected[k], 10) << "faults of kind " << k << " must have fired";
+    std::printf("[ figures  ] recorder under faults: %d calls, %d failed creations, %d failed "
+                "writes, %d failed closes, %zu files checked, %zu points in them\n",
+                kCalls, static_cast<int>(injected[FAULT_FILE_CREATE]),
+                static_cast<int>(injected[FAULT_FILE_WRITE]),
+                static_cast<int>(injected[FAULT_FILE_CLOSE]), files, points);
+}
+
+} // namespace
