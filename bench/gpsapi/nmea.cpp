@@ -269,26 +269,26 @@ bool readSatellites(const Text* f, int count, Sentence* s) {
 bool readFields(const SentenceType& type, const Text* fields, int count, Sentence* s) {
     int at = 0;
     for (size_t k = 0; k < type.count; ++k) {
-        const FieldSpec& spec = type.fields[k];
-        const int n = width(spec.type);
+        const FieldSpec& column = type.fields[k];
+        const int n = width(column.type);
         if (at >= count)
             return true; // the sentence ends before this field
-        if (spec.type == Type::kSatellites)
+        if (column.type == Type::kSatellites)
             return readSatellites(fields + at, count - at, s);
         const Text empty = {"", 0};
         const Text f = at < count ? fields[at] : empty;
         const Text g = at + 1 < count ? fields[at + 1] : empty;
         at += n;
-        if (spec.type == Type::kSkip)
+        if (column.type == Type::kSkip)
             continue;
-        if (spec.type == Type::kPrnList) {
+        if (column.type == Type::kPrnList) {
             for (int i = 0; i < n && at - n + i < count; ++i) {
                 uint32_t prn;
                 const Text p = fields[at - n + i];
                 if (p.n == 0)
                     continue;
-                if (!readUnsigned(p, &prn) || prn < static_cast<uint32_t>(spec.min) ||
-                    prn > static_cast<uint32_t>(spec.max))
+                if (!readUnsigned(p, &prn) || prn < static_cast<uint32_t>(column.min) ||
+                    prn > static_cast<uint32_t>(column.max))
                     return false;
                 s->usedPrns[s->usedPrnCount++] = prn;
             }
@@ -297,45 +297,45 @@ bool readFields(const SentenceType& type, const Text* fields, int count, Sentenc
         if (f.n == 0)
             continue; // an empty field: not read
         bool ok = false;
-        switch (spec.type) {
+        switch (column.type) {
         case Type::kTime:
-            ok = readTime(f, &member<Time>(s, spec.offset));
+            ok = readTime(f, &member<Time>(s, column.offset));
             break;
         case Type::kDate:
-            ok = readDate(f, &member<Date>(s, spec.offset));
+            ok = readDate(f, &member<Date>(s, column.offset));
             break;
         case Type::kLatitude:
-            ok = readAngle(f, g, 'N', 'S', 90, &member<double>(s, spec.offset));
+            ok = readAngle(f, g, 'N', 'S', 90, &member<double>(s, column.offset));
             break;
         case Type::kLongitude:
-            ok = readAngle(f, g, 'E', 'W', 180, &member<double>(s, spec.offset));
+            ok = readAngle(f, g, 'E', 'W', 180, &member<double>(s, column.offset));
             break;
         case Type::kMagneticVariation: {
             double v;
             ok = readDecimal(f, &v) && v >= 0 && v <= 180 && g.n == 1 &&
                  (g.p[0] == 'E' || g.p[0] == 'W');
             if (ok)
-                member<double>(s, spec.offset) = g.p[0] == 'W' ? -v : v;
+                member<double>(s, column.offset) = g.p[0] == 'W' ? -v : v;
             break;
         }
         case Type::kChar:
-            ok = f.n == 1 && std::strchr(spec.allowed, f.p[0]) != nullptr;
+            ok = f.n == 1 && std::strchr(column.allowed, f.p[0]) != nullptr;
             if (ok)
-                member<char>(s, spec.offset) = f.p[0];
+                member<char>(s, column.offset) = f.p[0];
             break;
         case Type::kInt: {
             uint32_t v;
-            ok = readUnsigned(f, &v) && v >= static_cast<uint32_t>(spec.min) &&
-                 v <= static_cast<uint32_t>(spec.max);
+            ok = readUnsigned(f, &v) && v >= static_cast<uint32_t>(column.min) &&
+                 v <= static_cast<uint32_t>(column.max);
             if (ok)
-                member<int>(s, spec.offset) = static_cast<int>(v);
+                member<int>(s, column.offset) = static_cast<int>(v);
             break;
         }
         case Type::kFloat: {
             double v;
             ok = readDecimal(f, &v) && v > -1e7 && v < 1e7;
             if (ok)
-                member<float>(s, spec.offset) = static_cast<float>(v);
+                member<float>(s, column.offset) = static_cast<float>(v);
             break;
         }
         default:
@@ -343,7 +343,7 @@ bool readFields(const SentenceType& type, const Text* fields, int count, Sentenc
         }
         if (!ok)
             return false;
-        s->present |= spec.bit;
+        s->present |= column.bit;
     }
     return true;
 }
