@@ -340,6 +340,14 @@ def provider_figures(rep, bin_dir):
         rep.failures.append("orvane.so not built")
         return
     code = disassembly(library)
+    rep.notes.append("The provider's full reading has every valid bit, a 3D fix and 12 "
+                     "satellites in view, all 12 used and listed in the opposite order, so that "
+                     "marking them takes the longest scan (78 comparisons).")
+    rep.notes.append("Idle polls: callgrind's per-instruction profile of the entry is matched "
+                     "against the library's disassembly; the verdict lists the instructions "
+                     "executed. None of them may be locked (lock, xchg, cmpxchg, xadd), a call "
+                     "or a system call, and callgrind's system-call count inside the entry "
+                     "must be 0.")
     conv = per_call(bin_dir, "provider-convert", "convertPosition*", 200)
     base = per_call(bin_dir, "baseline-convert", "baselineCopyReading*", 200)
     rep.row("Provider: conversion of a full reading, all valid bits, 12 satellites "
@@ -387,8 +395,14 @@ def latency_figures(rep, bin_dir, win_dir, wine, readings, wine_readings):
         p = run([os.path.join(ROOT, "scripts", "wine-run.sh"), exe, str(wine_readings)],
                 cwd=win_dir, check=False, timeout=1800)
         results.append((f"Windows 32-bit under {run(['wine', '--version']).stdout.strip()} "
-                        f"(program start {time.perf_counter() - t0:.0f} s in all)",
+                        f"(whole Wine run {time.perf_counter() - t0:.0f} s)",
                         p.returncode, *parse(p.stdout)))
+    rep.notes.append("Latency: the host's thread hands the simulated driver a reading, which "
+                     "signals the new-location event; the time runs until PluginGetPosition, "
+                     "polled in a loop that yields, returns that reading. The reader thread "
+                     "sleeps in its wait before each reading (1 ms pause). The baseline's "
+                     "wake-ups alternate with the provider's readings, so both meet the same "
+                     "load; on this shared machine the tails are other programs' doing.")
     for where, code, kv, line in results:
         if code != 0 or "median_us" not in kv:
             rep.row(f"Provider: signal to position available, {where}", "failed", "-", "", line)
