@@ -272,9 +272,11 @@ TEST_F(ProviderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
             collect();
             // Mostly faults that fire soon; a failing wait is rare, as the
             // reader pauses after one.
-            const PlatformFaultKind kind = kinds[random() % (random() % 8 == 0 ? 5 : 4)];
-            library.arm(kind, static_cast<int32_t>(1 + random() % 4),
-                        static_cast<int32_t>(1 + random() % 2));
+            const unsigned choices = random() % 8 == 0 ? 5 : 4;
+            const PlatformFaultKind kind = kinds[random() % choices];
+            const int32_t first = static_cast<int32_t>(1 + random() % 4);
+            const int32_t count = static_cast<int32_t>(1 + random() % 2);
+            library.arm(kind, first, count);
         } else if (op < 30) {
             const uint32_t mask = random() % 2 == 0 ? 0 : driverFailures[random() % 3];
             driverFaults += mask != 0;

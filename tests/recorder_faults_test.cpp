@@ -232,8 +232,11 @@ TEST_F(RecorderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
             checkAndRemoveTracks(folder, &files, &points);
         } else if (op < 40) {
             collect();
-            library.arm(kinds[random() % 3], static_cast<int32_t>(1 + random() % 3),
-                        static_cast<int32_t>(1 + random() % 3));
+            // One draw after the other: argument order is the compiler's.
+            const PlatformFaultKind kind = kinds[random() % 3];
+            const int32_t first = static_cast<int32_t>(1 + random() % 3);
+            const int32_t count = static_cast<int32_t>(1 + random() % 3);
+            library.arm(kind, first, count);
         } else {
             // A burst of positions, some without a fix.
             for (unsigned n = 1 + random() % 40; n > 0 && calls < kCalls; --n, ++calls) {
