@@ -80,7 +80,9 @@ class ProviderFaults : public ::testing::Test {
         EXPECT_EQ(0, d.openDevices);
         EXPECT_EQ(0, d.eventsHeld);
         EXPECT_EQ(0, d.callsAfterClose);
-        EXPECT_TRUE(eventually([&] { return countThreads() == threadsBefore; }))
+        // No more threads than before: an emulator may also end one of its
+        // own helper threads meanwhile, so the count may drop.
+        EXPECT_TRUE(eventually([&] { return countThreads() <= threadsBefore; }))
             << countThreads() << " threads, " << threadsBefore << " before";
     }
 
