@@ -46,6 +46,11 @@ struct ProcessResources {
     bool operator==(const ProcessResources& o) const {
         return threads == o.threads && handles == o.handles;
     }
+    // Nothing left behind since BEFORE: the same handles, and no more
+    // threads (an emulator may end one of its own helper threads meanwhile).
+    bool leavesNothingSince(const ProcessResources& before) const {
+        return threads <= before.threads && handles == before.handles;
+    }
 };
 int countThreads();
 ProcessResources processResources();
