@@ -257,6 +257,7 @@ TEST_F(RecorderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
                 kCalls, static_cast<int>(injected[FAULT_FILE_CREATE]),
                 static_cast<int>(injected[FAULT_FILE_WRITE]),
                 static_cast<int>(injected[FAULT_FILE_CLOSE]), files, points);
+    std::fflush(stdout);
 }
 
 } // namespace

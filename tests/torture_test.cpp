@@ -19,14 +19,8 @@
 
 namespace {
 
-// Under Wine every call costs far more; the count there stays modest.
-#if defined(_WIN32)
-const int kRecorderCalls = 3000;
-const int kPipelineCalls = 3000;
-#else
 const int kRecorderCalls = 60000;
 const int kPipelineCalls = 60000;
-#endif
 
 template <typename Condition> bool eventually(Condition condition) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -144,6 +138,7 @@ TEST(Torture, RecorderInRandomOrderCompletesEveryTrack) {
     EXPECT_GT(filesChecked, 10u);
     std::printf("[ figures  ] recorder torture: %d calls, %zu files complete, %zu points\n",
                 kRecorderCalls, filesChecked, pointsChecked);
+    std::fflush(stdout);
 }
 
 TEST(Torture, BothPluginsAndTheDriverInRandomOrderLeaveNothingBehind) {
@@ -151,7 +146,9 @@ TEST(Torture, BothPluginsAndTheDriverInRandomOrderLeaveNothingBehind) {
     // while both see their lifecycle entries in random order and the driver
     // delivers readings and device-state changes.
     // A sanitizer's runtime starts a helper thread with the process's first
-    // thread; one started and joined here keeps it out of the count.
+    // thread; one started and joined here keeps it out of the count. Later
+    // counts may be lower (an emulator ends helper threads of its own), never
+    // higher.
     TestThread([] {}).join();
     const int threadsBefore = countThreads();
     SimulatedDriver driver;
@@ -198,7 +195,7 @@ TEST(Torture, BothPluginsAndTheDriverInRandomOrderLeaveNothingBehind) {
             ASSERT_EQ(1, provider->deInit());
             bound = false;
             ++deInits;
-            ASSERT_TRUE(eventually([&] { return countThreads() == threadsBefore; }))
+            ASSERT_TRUE(eventually([&] { return countThreads() <= threadsBefore; }))
                 << "the reader thread outlived PluginDeInit";
             const SimGpsCounters c = driver.counters();
             ASSERT_EQ(0, c.openDevices);
@@ -275,7 +272,7 @@ TEST(Torture, BothPluginsAndTheDriverInRandomOrderLeaveNothingBehind) {
     ASSERT_EQ(1, provider->deInit());
 
     // Nothing of either plugin runs or stays open.
-    EXPECT_TRUE(eventually([&] { return countThreads() == threadsBefore; }))
+    EXPECT_TRUE(eventually([&] { return countThreads() <= threadsBefore; }))
         << countThreads() << " threads, " << threadsBefore << " before";
     const SimGpsCounters c = driver.counters();
     EXPECT_EQ(0, c.openDevices);
@@ -283,13 +280,16 @@ TEST(Torture, BothPluginsAndTheDriverInRandomOrderLeaveNothingBehind) {
     EXPECT_EQ(0, c.callsAfterClose);
     EXPECT_EQ(c.opens, c.closes);
     EXPECT_TRUE(listFiles(folder).empty());
-    EXPECT_GT(positions, 100u);
+    // About one poll in forty finds a new position on Linux; fewer where
+    // threads are emulated, but never none.
+    EXPECT_GT(positions, static_cast<size_t>(kPipelineCalls / 200));
     EXPECT_GT(filesChecked, 10u);
     std::printf("[ figures  ] pipeline torture: %d calls, %d readings pushed, %d device opens, "
                 "%zu de-inits, %zu positions (%zu of them a reading again) and %zu satellite sets "
                 "fetched, %zu files complete with %zu points\n",
                 kPipelineCalls, static_cast<int>(pushed), static_cast<int>(c.opens), deInits,
                 positions, repeats, sets, filesChecked, pointsWritten);
+    std::fflush(stdout);
 }
 
 } // namespace
