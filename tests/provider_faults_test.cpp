@@ -3,6 +3,7 @@
 // through the system's loader beside the simulated driver. Each fault must
 // give a clear result from the entry that meets it, and leave no thread,
 // event, library or device behind, nor release anything twice.
+#include "support/eventually.h"
 #include "support/fake_host.h"
 #include "support/fault_plugin.h"
 #include "support/simulated_driver.h"
@@ -39,17 +40,6 @@ GPS_POSITION makeReading(uint32_t seq) {
 int threadBaseline() {
     TestThread([] {}).join();
     return countThreads();
-}
-
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const Clock::time_point end = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 class ProviderFaults : public ::testing::Test {

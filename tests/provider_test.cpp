@@ -1,5 +1,6 @@
 // The GPS provider, loaded through the system's loader and driven through
 // its descriptor as a host drives it, against the simulated GPS driver.
+#include "support/eventually.h"
 #include "support/fake_host.h"
 #include "support/plugin_library.h"
 #include "support/simulated_driver.h"
@@ -55,18 +56,6 @@ uint32_t bitsOf(float f) {
     uint32_t u;
     std::memcpy(&u, &f, sizeof u);
     return u;
-}
-
-// Waits up to TIMEOUT for CONDITION.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const Clock::time_point end = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 class Provider : public ::testing::Test {

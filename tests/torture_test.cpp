@@ -2,6 +2,7 @@
 // loader, called through their descriptors in random orders, repeated and
 // out of order, many thousands of times. Afterwards nothing may be left
 // running or open, and every track file must be complete after its stop.
+#include "support/eventually.h"
 #include "support/fake_host.h"
 #include "support/plugin_library.h"
 #include "support/simulated_driver.h"
@@ -22,37 +23,10 @@ namespace {
 const int kRecorderCalls = 60000;
 const int kPipelineCalls = 60000;
 
-template <typename Condition> bool eventually(Condition condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // A reading the driver hands out: the position of sequenceRecord(SEQ), so
 // that the recorder's line for it is known, and satellites marked with SEQ.
 GPS_POSITION readingOf(uint32_t seq) {
-    const GpsRecord r = sequenceRecord(seq);
-    GPS_POSITION p;
-    std::memset(&p, 0, sizeof p);
-    p.dwVersion = GPS_VERSION_1;
-    p.dwSize = GPS_POSITION_SIZE;
-    p.dwValidFields = 0x3FFFF;
-    p.FixType = GPS_FIX_3D;
-    p.stUTCTime.wYear = static_cast<uint16_t>(r.year);
-    p.stUTCTime.wMonth = r.month;
-    p.stUTCTime.wDay = r.day;
-    p.stUTCTime.wHour = r.hour;
-    p.stUTCTime.wMinute = r.minute;
-    p.stUTCTime.wSecond = r.second;
-    p.stUTCTime.wMilliseconds = r.milliseconds;
-    p.dblLongitude = r.longitude;
-    p.dblLatitude = r.latitude;
-    p.flAltitudeWRTEllipsoid = r.altitude;
-    p.flHorizontalDilutionOfPrecision = r.hdop;
+    GPS_POSITION p = driverReading(sequenceRecord(seq));
     p.dwSatelliteCount = 1;
     p.rgdwSatellitesUsedPRNs[0] = seq % 3;
     p.dwSatellitesInView = 1 + seq % GPS_MAX_SATELLITES;

@@ -160,24 +160,11 @@ void soakRecorder(const std::string& folder, uint32_t positions, std::ofstream& 
 // The driver's reading for position SEQ of the series; without a fix (and
 // with an altitude outside the series) when USABLE is false.
 GPS_POSITION readingOf(uint32_t seq, bool usable) {
-    const GpsRecord r = sequenceRecord(seq);
-    GPS_POSITION p;
-    std::memset(&p, 0, sizeof p);
-    p.dwVersion = GPS_VERSION_1;
-    p.dwSize = GPS_POSITION_SIZE;
-    p.dwValidFields = 0x3FFFF;
-    p.FixType = usable ? GPS_FIX_3D : GPS_FIX_UNKNOWN;
-    p.stUTCTime.wYear = static_cast<uint16_t>(r.year);
-    p.stUTCTime.wMonth = r.month;
-    p.stUTCTime.wDay = r.day;
-    p.stUTCTime.wHour = r.hour;
-    p.stUTCTime.wMinute = r.minute;
-    p.stUTCTime.wSecond = r.second;
-    p.stUTCTime.wMilliseconds = r.milliseconds;
-    p.dblLongitude = r.longitude;
-    p.dblLatitude = r.latitude;
-    p.flAltitudeWRTEllipsoid = usable ? r.altitude : -1.0f;
-    p.flHorizontalDilutionOfPrecision = r.hdop;
+    GPS_POSITION p = driverReading(sequenceRecord(seq));
+    if (!usable) {
+        p.FixType = GPS_FIX_UNKNOWN;
+        p.flAltitudeWRTEllipsoid = -1.0f;
+    }
     p.dwSatelliteCount = 2;
     p.rgdwSatellitesUsedPRNs[0] = 3;
     p.rgdwSatellitesUsedPRNs[1] = 7;

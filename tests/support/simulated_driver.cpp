@@ -1,6 +1,6 @@
 #include "simulated_driver.h"
 
-#include "plugin_library.h"
+#include <cstring>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -21,15 +21,6 @@ const char kDriverFile[] = "GPSAPI.so";
 const char kSeparator = '/';
 #endif
 
-template <typename Fn> Fn resolve(void* handle, const char* name) {
-#if defined(_WIN32)
-    return reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name)));
-#else
-    return reinterpret_cast<Fn>(dlsym(handle, name));
-#endif
-}
-
 #if !defined(_WIN32)
 int countEntries(const char* folder) {
     DIR* dir = opendir(folder);
@@ -47,34 +38,40 @@ int countEntries(const char* folder) {
 } // namespace
 
 SimulatedDriver::SimulatedDriver(const std::string& folder)
-    : path_(programFolder() + folder + kSeparator + kDriverFile) {
-#if defined(_WIN32)
-    handle_ = LoadLibraryA(path_.c_str());
-#else
-    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-    if (handle_ == nullptr)
+    : path_(programFolder() + folder + kSeparator + kDriverFile), library_(path_) {
+    if (!library_.loaded())
         return;
-    reset_ = resolve<SimGpsResetFn>(handle_, "SimGpsReset");
-    push_ = resolve<SimGpsPushReadingFn>(handle_, "SimGpsPushReading");
-    signalDeviceState_ = resolve<SimGpsSignalDeviceStateFn>(handle_, "SimGpsSignalDeviceState");
-    setFailures_ = resolve<SimGpsSetFailuresFn>(handle_, "SimGpsSetFailures");
-    getCounters_ = resolve<SimGpsGetCountersFn>(handle_, "SimGpsGetCounters");
-}
-
-SimulatedDriver::~SimulatedDriver() {
-    if (handle_ == nullptr)
-        return;
-#if defined(_WIN32)
-    FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-    dlclose(handle_);
-#endif
+    reset_ = resolve<SimGpsResetFn>("SimGpsReset");
+    push_ = resolve<SimGpsPushReadingFn>("SimGpsPushReading");
+    signalDeviceState_ = resolve<SimGpsSignalDeviceStateFn>("SimGpsSignalDeviceState");
+    setFailures_ = resolve<SimGpsSetFailuresFn>("SimGpsSetFailures");
+    getCounters_ = resolve<SimGpsGetCountersFn>("SimGpsGetCounters");
 }
 
 bool SimulatedDriver::ok() const {
-    return handle_ != nullptr && reset_ != nullptr && push_ != nullptr &&
+    return library_.loaded() && reset_ != nullptr && push_ != nullptr &&
            signalDeviceState_ != nullptr && setFailures_ != nullptr && getCounters_ != nullptr;
+}
+
+GPS_POSITION driverReading(const GpsRecord& r) {
+    GPS_POSITION p;
+    std::memset(&p, 0, sizeof p);
+    p.dwVersion = GPS_VERSION_1;
+    p.dwSize = GPS_POSITION_SIZE;
+    p.dwValidFields = 0x3FFFF;
+    p.FixType = GPS_FIX_3D;
+    p.stUTCTime.wYear = static_cast<uint16_t>(r.year);
+    p.stUTCTime.wMonth = r.month;
+    p.stUTCTime.wDay = r.day;
+    p.stUTCTime.wHour = r.hour;
+    p.stUTCTime.wMinute = r.minute;
+    p.stUTCTime.wSecond = r.second;
+    p.stUTCTime.wMilliseconds = r.milliseconds;
+    p.dblLongitude = r.longitude;
+    p.dblLatitude = r.latitude;
+    p.flAltitudeWRTEllipsoid = r.altitude;
+    p.flHorizontalDilutionOfPrecision = r.hdop;
+    return p;
 }
 
 SimGpsCounters SimulatedDriver::counters() const {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "../../bench/gpsapi/gpsapi_control.h"
+#include "../../contract/gps_record.h"
+#include "plugin_library.h"
 
 #include <string>
 
@@ -12,7 +14,6 @@ class SimulatedDriver {
     // FOLDER beside the test program: "driver", or "driver-without-ENTRY"
     // for a build that lacks ENTRY.
     explicit SimulatedDriver(const std::string& folder = "driver");
-    ~SimulatedDriver();
     SimulatedDriver(const SimulatedDriver&) = delete;
     SimulatedDriver& operator=(const SimulatedDriver&) = delete;
 
@@ -30,14 +31,23 @@ class SimulatedDriver {
     static bool isLoaded();
 
   private:
+    template <typename Fn> Fn resolve(const char* name) const {
+        return reinterpret_cast<Fn>(library_.symbol(name));
+    }
+
     std::string path_;
-    void* handle_ = nullptr;
+    PluginLibrary library_; // the loader serves any library, not only plugins
     SimGpsResetFn reset_ = nullptr;
     SimGpsPushReadingFn push_ = nullptr;
     SimGpsSignalDeviceStateFn signalDeviceState_ = nullptr;
     SimGpsSetFailuresFn setFailures_ = nullptr;
     SimGpsGetCountersFn getCounters_ = nullptr;
 };
+
+// The driver's reading of record R: every field valid, a 3-D fix, the
+// record's time, position, altitude (above the ellipsoid) and HDOP, no
+// satellites.
+GPS_POSITION driverReading(const GpsRecord& r);
 
 // Threads of this process, and its open handles (descriptors on Linux).
 struct ProcessResources {
