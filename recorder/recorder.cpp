@@ -42,7 +42,6 @@ PluginDescriptor descriptor;
 HostEntries hostEntries;
 
 bool recording;
-bool headerWritten;
 WideChar tracksFolder[kFolderCapacity] = {'C', ':', '\\', 0};
 LocalTime createdAt;
 
@@ -127,7 +126,6 @@ void closeTrackFile() {
         trackFileAppend(kFooter, sizeof kFooter - 1);
         trackFileClose();
     }
-    headerWritten = false;
 }
 
 /* A record is usable when it has a fix and every value the point prints is
@@ -153,13 +151,11 @@ int32_t PLUGIN_CALL PluginStart() {
 void PLUGIN_CALL PluginSetGPSData(const GpsRecord* record) {
     if (!recording || !isUsable(record))
         return;
-    if (!headerWritten) {
-        /* On failure the record is dropped; the next usable one tries
-         * again under a name taken from the clock then. */
-        if (!openTrackFile())
-            return;
-        headerWritten = true;
-    }
+    /* The period's first usable record opens its file. On failure the
+     * record is dropped; the next usable one tries again under a name taken
+     * from the clock then. */
+    if (!trackFileIsOpen() && !openTrackFile())
+        return;
     appendTrackPoint(*record);
 }
 
