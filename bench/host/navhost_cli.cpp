@@ -4,6 +4,8 @@
 // the track that comes out.
 #include "navhost_cli.h"
 
+#include "../gpsapi/gpsapi_control.h"
+
 #include "gpx_track.h"
 #include "ini_store.h"
 #include "plugin_loader.h"
@@ -30,9 +32,6 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <dlfcn.h>
-#include <link.h>
-#include <strings.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -206,57 +205,33 @@ class InterruptCatcher {
 #endif
 };
 
-// The simulated driver's "replay finished" entry: 1 once its log is over.
-typedef int32_t(PLUGIN_CALL* ReplayFinishedFn)(void);
-const char kReplayFinishedEntry[] = "SimGpsReplayFinished";
-// Its receipt entry: told of each position the host got, so that a replay
-// paced by the host never replaces a position before the host has it.
-typedef void(PLUGIN_CALL* ReplayAcknowledgeFn)(void);
-const char kReplayAcknowledgeEntry[] = "SimGpsReplayAcknowledge";
-
-// Holds the driver library loaded (a counted reference) while the host may
-// still ask it whether the replay is over, even after the provider has
-// released it.
+// Holds the simulated driver library loaded (a counted reference) while the
+// host may still ask it whether the replay is over, even after the provider
+// has released it. The acknowledge entry is told of each position the host
+// got, so that a replay paced by the host never replaces a position before
+// the host has it.
 class ReplayEnd {
   public:
-    ~ReplayEnd() { release(); }
-
-    // Looks for the entry in the loaded driver library, then in PROVIDER.
+    // Looks for the entries in the loaded driver library, then in PROVIDER.
     void resolve(const PluginModule& provider) {
         if (finished_ != nullptr)
             return;
 #if defined(_WIN32)
-        HMODULE module = nullptr;
-        if (GetModuleHandleExW(0, L"GPSAPI.DLL", &module)) {
-            finished_ =
-                reinterpret_cast<ReplayFinishedFn>(GetProcAddress(module, kReplayFinishedEntry));
-            if (finished_ != nullptr) {
-                driver_ = module;
-                acknowledge_ = reinterpret_cast<ReplayAcknowledgeFn>(
-                    GetProcAddress(module, kReplayAcknowledgeEntry));
-            } else {
-                FreeLibrary(module);
-            }
-        }
+        const char kDriver[] = "GPSAPI.DLL";
 #else
-        std::string name;
-        dl_iterate_phdr(&findDriver, &name);
-        if (!name.empty()) {
-            void* module = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
-            if (module != nullptr) {
-                finished_ = reinterpret_cast<ReplayFinishedFn>(dlsym(module, kReplayFinishedEntry));
-                if (finished_ != nullptr) {
-                    driver_ = module;
-                    acknowledge_ = reinterpret_cast<ReplayAcknowledgeFn>(
-                        dlsym(module, kReplayAcknowledgeEntry));
-                } else {
-                    dlclose(module);
-                }
-            }
-        }
+        const char kDriver[] = "GPSAPI.so";
 #endif
+        if (driver_.attach(kDriver)) {
+            finished_ =
+                reinterpret_cast<SimGpsReplayFinishedFn>(driver_.symbol("SimGpsReplayFinished"));
+            acknowledge_ = reinterpret_cast<SimGpsReplayAcknowledgeFn>(
+                driver_.symbol("SimGpsReplayAcknowledge"));
+            if (finished_ == nullptr)
+                release();
+        }
         if (finished_ == nullptr)
-            finished_ = reinterpret_cast<ReplayFinishedFn>(provider.symbol(kReplayFinishedEntry));
+            finished_ =
+                reinterpret_cast<SimGpsReplayFinishedFn>(provider.symbol("SimGpsReplayFinished"));
     }
 
     bool known() const {
@@ -273,33 +248,13 @@ class ReplayEnd {
     void release() {
         finished_ = nullptr;
         acknowledge_ = nullptr;
-        if (driver_ == nullptr)
-            return;
-#if defined(_WIN32)
-        FreeLibrary(static_cast<HMODULE>(driver_));
-#else
-        dlclose(driver_);
-#endif
-        driver_ = nullptr;
+        driver_.unload();
     }
 
   private:
-#if !defined(_WIN32)
-    static int findDriver(dl_phdr_info* info, size_t, void* data) {
-        const char* path = info->dlpi_name;
-        if (path == nullptr || path[0] == 0)
-            return 0;
-        const char* slash = std::strrchr(path, '/');
-        if (strcasecmp(slash != nullptr ? slash + 1 : path, "GPSAPI.so") != 0)
-            return 0;
-        *static_cast<std::string*>(data) = path;
-        return 1;
-    }
-#endif
-
-    void* driver_ = nullptr;
-    ReplayFinishedFn finished_ = nullptr;
-    ReplayAcknowledgeFn acknowledge_ = nullptr;
+    PluginModule driver_;
+    SimGpsReplayFinishedFn finished_ = nullptr;
+    SimGpsReplayAcknowledgeFn acknowledge_ = nullptr;
 };
 
 // ---- Loading and checking ----

@@ -112,6 +112,18 @@ void* PluginModule::symbol(const char* name) const {
 #endif
 }
 
+bool PluginModule::attach(const char* name) {
+    unload();
+#if defined(_WIN32)
+    HMODULE module = nullptr;
+    if (GetModuleHandleExA(0, name, &module))
+        handle_ = module;
+#else
+    handle_ = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
+#endif
+    return handle_ != nullptr;
+}
+
 LoadStatus PluginModule::load(const fs::path& path, std::string& message) {
     unload();
     std::error_code ec;

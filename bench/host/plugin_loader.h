@@ -44,6 +44,10 @@ class PluginModule {
 
     // Loads PATH; on anything but Loaded, MESSAGE tells why.
     LoadStatus load(const std::filesystem::path& path, std::string& message);
+    // Takes a reference of its own to the library NAME if the process has
+    // already loaded it (on Linux NAME may be its SONAME); loads nothing.
+    bool attach(const char* name);
+    bool attached() const { return handle_ != nullptr; }
     PluginPreInitFn entry() const { return entry_; }
     void* symbol(const char* name) const;
     const std::filesystem::path& path() const { return path_; }
