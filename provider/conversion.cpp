@@ -9,7 +9,7 @@ GPS_POSITION positionBuffer;
 namespace {
 
 /* Valid fields that concern the position record, and the satellite data. */
-const uint32_t kPositionFields = 0x000007FFu;
+const uint32_t kPositionFields = POSITION_RECORD_FIELDS;
 const uint32_t kSatelliteFields = 0x0003F800u;
 const uint32_t kUsedListFields = GPS_VALID_SATELLITE_COUNT | GPS_VALID_SATELLITES_USED_PRNS;
 const uint32_t kInViewFields = GPS_VALID_SATELLITES_IN_VIEW | GPS_VALID_SATELLITES_IN_VIEW_PRNS;

@@ -8,6 +8,10 @@
 #include "../contract/plugin.h"
 #include "gps_driver.h"
 
+/* Valid fields that concern the position record: a reading with any of
+ * them publishes a position. */
+#define POSITION_RECORD_FIELDS 0x000007FFu
+
 /* How old a reading the driver may hand out, in milliseconds. */
 #define POSITION_MAXIMUM_AGE_MS 50000u
 

@@ -78,13 +78,25 @@ namespace gpsapi {
 Mutex stateLock;
 Condition stateChanged;
 
-uint64_t publishLocked(const GPS_POSITION& r, bool fromReplay) {
+namespace {
+
+void storeReadingLocked(const GPS_POSITION& r, bool fromReplay) {
     reading = r;
     readingFromReplay = fromReplay;
     ++readingSerial;
+}
+
+void signalNewLocationLocked() {
     for (const Device& d : devices)
         if (d.open && d.newLocation != nullptr)
             platformEventSignal(d.newLocation);
+}
+
+} // namespace
+
+uint64_t publishLocked(const GPS_POSITION& r, bool fromReplay) {
+    storeReadingLocked(r, fromReplay);
+    signalNewLocationLocked();
     return readingSerial;
 }
 
@@ -241,15 +253,10 @@ GPSAPI_ENTRY void PLUGIN_CALL SimGpsReset() {
 
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsPushReading(const GPS_POSITION* r, int32_t signal) {
     Locked l(stateLock);
-    if (r != nullptr) {
-        reading = *r;
-        readingFromReplay = false;
-        ++readingSerial;
-    }
+    if (r != nullptr)
+        gpsapi::storeReadingLocked(*r, false);
     if (signal)
-        for (const Device& d : devices)
-            if (d.open && d.newLocation != nullptr)
-                platformEventSignal(d.newLocation);
+        gpsapi::signalNewLocationLocked();
 }
 
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsSignalDeviceState() {

@@ -1,5 +1,7 @@
 #include "epoch.h"
 
+#include "../civil_date.h"
+
 #include <cstring>
 
 namespace nmea {
@@ -17,7 +19,8 @@ bool sameTime(const Time& a, const Time& b) {
 }
 
 Date addDays(const Date& d, int days) {
-    return civilFromDays(daysFromCivil(d.year, d.month, d.day) + days);
+    const CivilDate c = civilFromDays(daysFromCivil(d.year, d.month, d.day) + days);
+    return {static_cast<int>(c.year), c.month, c.day};
 }
 
 bool hasFix(const Sentence& s) {
@@ -30,28 +33,6 @@ bool hasFix(const Sentence& s) {
 }
 
 } // namespace
-
-int64_t daysFromCivil(int year, int month, int day) {
-    const int64_t y = month <= 2 ? year - 1 : year;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-Date civilFromDays(int64_t days) {
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t doe = days - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-    return {year, month, day};
-}
 
 void EpochAssembler::reset() {
     std::memset(static_cast<void*>(this), 0, sizeof *this);

@@ -71,8 +71,4 @@ class EpochAssembler {
     int lastFixMode_; // of the latest GSA that reported a fix, else 0
 };
 
-// Days since 1970-01-01 of a civil date, and back.
-int64_t daysFromCivil(int year, int month, int day);
-Date civilFromDays(int64_t days);
-
 } // namespace nmea

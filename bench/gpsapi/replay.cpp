@@ -5,6 +5,7 @@
 #include "nmea.h"
 
 #include "../../platform/platform.h"
+#include "../../provider/conversion.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,8 +17,8 @@ namespace {
 constexpr int64_t kMaxGapMs = 10000; // a longer pause in the log is cut to this
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
 constexpr size_t kLineCapacity = 256;
-// Valid bits of which any one makes the provider publish a position.
-constexpr uint32_t kPositionFields = 0x7FF;
+// A line cut at the capacity must still read as too long for a sentence.
+static_assert(kLineCapacity > nmea::kMaxSentenceLength, "line buffer too small");
 constexpr int64_t kReceiptWaitMs = 5000;
 
 struct Pace {
@@ -81,19 +82,17 @@ bool readPace(const char* text, Pace* out) {
 }
 
 // Reads one line without its '\n'; false at the end of the file. A line
-// longer than the buffer is read to its end and reported as OVERLONG.
-bool readLine(std::FILE* f, char* buffer, size_t* length, bool* overlong) {
+// longer than the buffer is read to its end and kept cut, which the parser
+// then rejects as too long.
+bool readLine(std::FILE* f, char* buffer, size_t* length) {
     size_t n = 0;
     bool any = false;
-    *overlong = false;
     for (int c; (c = std::getc(f)) != EOF;) {
         any = true;
         if (c == '\n')
             break;
         if (n < kLineCapacity)
             buffer[n++] = static_cast<char>(c);
-        else
-            *overlong = true;
     }
     *length = n;
     return any;
@@ -103,12 +102,11 @@ bool readLine(std::FILE* f, char* buffer, size_t* length, bool* overlong) {
 void seedDate(std::FILE* f, nmea::EpochAssembler* assembler) {
     char line[kLineCapacity];
     size_t n;
-    bool overlong;
     nmea::Sentence s;
     const uint32_t dated = nmea::kDate | nmea::kTime;
-    while (readLine(f, line, &n, &overlong)) {
-        if (!overlong && nmea::parse(line, n, &s) == nmea::Result::kParsed &&
-            s.kind == nmea::Kind::kRmc && (s.present & dated) == dated) {
+    while (readLine(f, line, &n)) {
+        if (nmea::parse(line, n, &s) == nmea::Result::kParsed && s.kind == nmea::Kind::kRmc &&
+            (s.present & dated) == dated) {
             assembler->seedDate(s.date, s.time);
             break;
         }
@@ -127,17 +125,13 @@ class Replayer {
         seedDate(logFile, &assembler_);
         char line[kLineCapacity];
         size_t n;
-        bool overlong;
         nmea::Sentence s;
         GPS_POSITION r;
         unsigned lines = 0;
-        while (readLine(logFile, line, &n, &overlong)) {
+        while (readLine(logFile, line, &n)) {
             if ((++lines & 63) == 0 && stopping())
                 return;
-            const nmea::Result result = !overlong        ? nmea::parse(line, n, &s)
-                                        : line[0] == '$' ? nmea::Result::kTooLong
-                                                         : nmea::Result::kIgnored;
-            switch (result) {
+            switch (nmea::parse(line, n, &s)) {
             case nmea::Result::kParsed:
                 ++used_;
                 if (assembler_.add(s, &r) && !deliver(r, false))
@@ -209,7 +203,7 @@ class Replayer {
         // hands to the host; wait until the host says it has it, so that the
         // next epoch cannot replace it first. A host that never answers
         // costs a pause per position, not a hang.
-        if (pace.hostAcknowledges && (r.dwValidFields & kPositionFields) != 0) {
+        if (pace.hostAcknowledges && (r.dwValidFields & POSITION_RECORD_FIELDS) != 0) {
             ++expectedReceipts_;
             const int64_t giveUp = monotonicMs() + kReceiptWaitMs;
             while (!stopRequested && hostReceiptsLocked() < expectedReceipts_) {

@@ -1,5 +1,7 @@
 #include "gpx_track.h"
 
+#include "../civil_date.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -13,28 +15,6 @@ namespace fs = std::filesystem;
 namespace navhost {
 
 namespace {
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(int64_t z, int64_t& y, int& m, int& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = yoe + era * 400 + (m <= 2);
-}
 
 // Reads exactly COUNT digits at TEXT[POS].
 bool digits(const std::string& text, size_t& pos, size_t count, int& value) {
@@ -135,12 +115,11 @@ std::string formatIsoTime(int64_t millis) {
     int64_t rest = seconds % 86400;
     if (rest < 0)
         rest += 86400, days -= 1;
-    int64_t y;
-    int m, d;
-    civilFromDays(days, y, m, d);
+    const CivilDate date = civilFromDays(days);
     char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d", static_cast<long long>(y),
-                  m, d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d",
+                  static_cast<long long>(date.year), date.month, date.day,
+                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
                   static_cast<int>(rest % 60));
     std::string out = text;
     if (ms != 0) {
