@@ -38,16 +38,6 @@ def close32(ours, reference):
     return abs(ours - reference) <= ulp32(reference) + 5e-7
 
 
-def reference(log):
-    """gpsbabel's points for LOG, as the replay check chooses them."""
-    default = replay_check.convert(log)
-    date = default[0][0].replace("-", "")
-    gga = {(p[0], p[1]): p for p in replay_check.convert(log, f",gprmc=0,date={date}")}
-    rmc = {(p[0], p[1]): p for p in replay_check.convert(log, ",gpgga=0")}
-    by_sentence = [gga.get(t) or rmc[t] for t in sorted(set(gga) | set(rmc))]
-    return default, by_sentence
-
-
 def separations(log):
     """Geoid separation of each GGA with a fix, by ms of the day."""
     out = {}
@@ -107,14 +97,14 @@ def main(navhost, bench, logs_folder):
         log = os.path.join(logs_folder, name)
         with tempfile.TemporaryDirectory() as folder:
             ours = track_points(run_chain(navhost, bench, log, folder))
-        default, by_sentence = reference(log)
+        default = replay_check.convert(log)
         seps = separations(log)
         problems = compare(ours, default, seps)
         what = "gpsbabel's conversion"
         if problems:
             # The replay check proves this log pairs sentences of different
             # seconds; then the sentence-by-sentence conversion is the reference.
-            problems = compare(ours, by_sentence, seps)
+            problems = compare(ours, replay_check.sentence_by_sentence(log, default)[2], seps)
             what = f"gpsbabel's sentence-by-sentence conversion (its default has {len(default)})"
         if problems:
             failed = True

@@ -79,6 +79,16 @@ def differences(ours, reference, what):
     return found
 
 
+def sentence_by_sentence(log, default):
+    """gpsbabel's GGA and RMC fixes of LOG, each by (date, ms of the day), and
+    the two merged in time order (a GGA where both have a time); DEFAULT is
+    its default conversion, which gives the date for the GGA-only one."""
+    date = default[0][0].replace("-", "")
+    gga = {(p[0], p[1]): p for p in convert(log, f",gprmc=0,date={date}")}
+    rmc = {(p[0], p[1]): p for p in convert(log, ",gpgga=0")}
+    return gga, rmc, [gga.get(t) or rmc[t] for t in sorted(set(gga) | set(rmc))]
+
+
 def check(log, readings):
     ours = replayed(readings)
     assert ours, f"{readings}: no epoch with a fix"
@@ -87,10 +97,7 @@ def check(log, readings):
         return f"{len(ours)} epochs match gpsbabel's conversion"
 
     # The log pairs sentences of different seconds: compare sentence by sentence.
-    date = default[0][0].replace("-", "")
-    gga = {(p[0], p[1]): p for p in convert(log, f",gprmc=0,date={date}")}
-    rmc = {(p[0], p[1]): p for p in convert(log, ",gpgga=0")}
-    expected = [gga.get(t) or rmc[t] for t in sorted(set(gga) | set(rmc))]
+    gga, rmc, expected = sentence_by_sentence(log, default)
     found = differences(ours, expected, "gpsbabel (sentence by sentence)")
     assert not found, "\n".join(found[:10])
 
