@@ -44,26 +44,26 @@ if [ "$preset" = win32 ]; then
     export GPSAPI_REPLAY_LOG=$(winpath "$log")
     cd "$out"
     # Keep one Wine server for the whole run. Under an emulator of 32-bit
-    # x86, Wine itself sometimes dies of a signal while it starts up; the
-    # run is then started again (a crash of navhost or a plugin would be
-    # caught by Wine and reported, not end in a signal).
+    # x86, Wine itself sometimes fails: it dies of a signal, loses its
+    # server connection, or an exception of its own stops a thread so that
+    # no position ever comes (--idle then ends the run). Its exit statuses
+    # overlap navhost's, so any failed run is started again, up to three
+    # times; each stays bounded in time. navhost's own messages stay above.
     wineserver -p 600 2>/dev/null || true
     status=0
     for attempt in 1 2 3; do
         rm -rf "$out/tracks" && mkdir -p "$out/tracks"
-        "$root/scripts/wine-run.sh" "$bench/navhost.exe" record \
+        timeout -k 10 300 "$root/scripts/wine-run.sh" "$bench/navhost.exe" record \
             --provider "$(winpath "$bench/orvane.dll")" \
             --recorder "$(winpath "$bench/wendmark.dll")" \
-            --settings navhost.ini --tracks "$(winpath "$out/tracks/")" && status=0 || status=$?
-        [ "$status" -ge 128 ] || break
-        echo "Wine ended by signal $((status - 128)); starting again ($attempt)" >&2
+            --settings navhost.ini --tracks "$(winpath "$out/tracks/")" \
+            --idle 120 && exit 0 || status=$?
+        echo "The run under Wine failed (exit status $status, attempt $attempt of 3)" >&2
     done
-    if [ "$status" -lt 128 ]; then
-        exit "$status"
-    fi
     # Wine itself cannot run here: show the same chain with the Linux builds,
     # and say so.
-    echo "Wine kept failing on this machine; running the same chain with the Linux builds" >&2
+    echo "Wine kept failing on this machine (last exit status $status);" \
+        "running the same chain with the Linux builds" >&2
     cd "$root"
     exec bash scripts/main.sh --linux "$log"
 else
