@@ -1,20 +1,126 @@
 #!/usr/bin/env bash
 # Installs every package the builds, tests and bench need on a fresh
 # Debian 12 machine. Safe to run again: it only installs what is missing.
+#
+#   scripts/setup.sh [--allow-downgrade] [--packages-only]
+#
+# A package archive caught mid-sync makes `apt-get update` fail on one index;
+# the update is retried, then the lists apt has are used. When the amd64
+# libraries are newer than their i386 twins in those lists, 32-bit Wine
+# cannot be installed (Multi-Arch: same needs equal versions). Moving the
+# system's libraries back to the release's versions is done only when asked:
+# --allow-downgrade, NAVPLUGINS_ALLOW_DOWNGRADE=1, or CI=true.
+# --packages-only stops after the packages (the dry-run tests use it).
 set -euo pipefail
 
 packages=(
-  cmake ninja-build clang lld clang-format
+  cmake ninja-build clang lld llvm clang-format
   g++ gcc-multilib g++-multilib
   g++-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 wine64
   libgtest-dev googletest libbenchmark-dev libclang-rt-14-dev
-  valgrind libxml2-utils gpsbabel python3 python3-gpxpy
+  valgrind libxml2-utils gpsbabel python3 python3-gpxpy python3-unicorn
   binutils-mingw-w64-i686 locales qemu-user-static
 )
 
+allow_downgrade=${NAVPLUGINS_ALLOW_DOWNGRADE:-}
+[ "${CI:-}" = true ] && allow_downgrade=1
+packages_only=""
+for arg; do
+  case $arg in
+    --allow-downgrade) allow_downgrade=1 ;;
+    --packages-only) packages_only=1 ;;
+    *) echo "usage: scripts/setup.sh [--allow-downgrade] [--packages-only]" >&2; exit 2 ;;
+  esac
+done
+
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+say() { echo "setup: $*" >&2; }
+
+# Retries the update, then goes on with whatever lists apt has: a failed
+# index is usually a mirror in the middle of a sync, and the rest is fine.
+apt_update() {
+  local tries=${NAVPLUGINS_APT_TRIES:-3} i out=""
+  for ((i = 1; i <= tries; i++)); do
+    out=$($sudo apt-get update -qq 2>&1) && return 0
+    [ "$i" -lt "$tries" ] && sleep "${NAVPLUGINS_APT_RETRY_SECONDS:-10}"
+  done
+  say "apt-get update failed $tries times; going on with the package lists apt has"
+  local failed
+  failed=$(printf '%s\n' "$out" | sed -n 's/^E: Failed to fetch \([^ ]*\).*/\1/p')
+  if [ -n "$failed" ]; then
+    printf '%s\n' "$failed" | while read -r url; do say "index not updated: $url"; done
+  else
+    printf '%s\n' "$out" >&2
+  fi
+}
+
+# Prints "package amd64-version i386-version" for each installed amd64
+# Multi-Arch: same package whose i386 twin the lists offer only at an older
+# version. Any of these makes apt refuse the i386 packages that need it.
+arch_skew() {
+  local installed names
+  installed=$(dpkg-query -W -f='${Package} ${Architecture} ${Version} ${Multi-Arch} ${db:Status-Abbrev}\n' 2>/dev/null |
+    awk '$2 == "amd64" && $4 == "same" && $5 ~ /^ii/ { print $1, $3 }')
+  [ -n "$installed" ] || return 0
+  names=$(printf '%s\n' "$installed" | awk '{ print $1 ":i386" }')
+  # shellcheck disable=SC2086
+  apt-cache policy $names 2>/dev/null |
+    awk -v list="$installed" '
+      BEGIN { n = split(list, l, "\n"); for (i = 1; i <= n; i++) { split(l[i], f, " "); v[f[1]] = f[2] } }
+      /^[^ ].*:i386:$/ { p = $0; sub(/:i386:$/, "", p) }
+      /^  Candidate:/ && p != "" { if ($2 != "(none)" && $2 != v[p]) print p, v[p], $2; p = "" }' |
+    while read -r p amd i386; do
+      # An older amd64 library is simply upgraded with its twin.
+      dpkg --compare-versions "$amd" gt "$i386" && echo "$p $amd $i386"
+    done
+  return 0
+}
+
+installed_versions() {
+  local p
+  for p; do dpkg-query -W -f='${Version}' "$p:amd64" 2>/dev/null || true; echo " $p"; done
+}
+
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
+}
+
+# Installs the packages; when apt refuses because the two architectures'
+# versions differ, says so in one line and, where allowed, installs again
+# with a preference that holds for that one command: every package at the
+# release's version, downgrades allowed. Lists what it moved.
+install_packages() {
+  local skew names codename pref before after
+  apt_install "$@" && return 0
+  skew=$(arch_skew)
+  if [ -z "$skew" ]; then
+    say "apt-get install failed (see above)"
+    return 1
+  fi
+  names=$(printf '%s\n' "$skew" | awk '{ printf "%s%s %s (i386 %s)", (NR > 1 ? ", " : ""), $1, $2, $3 }')
+  say "the i386 packages cannot be installed: these amd64 libraries are newer than their i386 twins in the package lists: $names; run scripts/setup.sh --allow-downgrade (or NAVPLUGINS_ALLOW_DOWNGRADE=1; automatic with CI=true) to move them to the release's versions for this install"
+  [ -n "$allow_downgrade" ] || return 1
+
+  codename=$( (. /etc/os-release && echo "${VERSION_CODENAME:-}") 2>/dev/null || true)
+  codename=${codename:-bookworm}
+  pref=$(mktemp)
+  printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$codename" >"$pref"
+  # shellcheck disable=SC2046
+  before=$(installed_versions $(printf '%s\n' "$skew" | awk '{ print $1 }'))
+  say "installing with every package at the $codename release's version"
+  if ! apt_install --allow-downgrades -o Dir::Etc::Preferences="$pref" "$@"; then
+    rm -f "$pref"
+    say "apt-get install failed even at the release's versions"
+    return 1
+  fi
+  rm -f "$pref"
+  # shellcheck disable=SC2046
+  after=$(installed_versions $(printf '%s\n' "$skew" | awk '{ print $1 }'))
+  paste -d' ' <(printf '%s\n' "$before") <(printf '%s\n' "$after") |
+    awk '$1 != $3 { print "setup: moved " $2 " from " $1 " to " $3 }' >&2
+}
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
@@ -27,11 +133,12 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
-  $sudo apt-get update -qq
+  apt_update
   if [ ${#missing[@]} -gt 0 ]; then
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    install_packages "${missing[@]}"
   fi
 fi
+[ -z "$packages_only" ] || exit 0
 
 # Tests write numbers under a locale whose decimal separator is a comma.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
