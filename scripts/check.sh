@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that need no test run: the plugin and contract sources compile as
 # C++03 with -pedantic, also for an ARM Windows target as the device SDKs
-# build them, and the C++ sources are formatted.
+# build them, the C++ sources are formatted, and the set-up script copes
+# with a package archive caught mid-sync.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,9 @@ done
 if [ -x scripts/check-arm.sh ]; then
     bash scripts/check-arm.sh
 fi
+
+echo "set-up dry runs"
+bash scripts/test-setup.sh
 
 echo "clang-format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

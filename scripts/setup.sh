@@ -57,30 +57,35 @@ apt_update() {
 }
 
 # Prints "package amd64-version i386-version" for each installed amd64
-# Multi-Arch: same package whose i386 twin the lists offer only at an older
-# version. Any of these makes apt refuse the i386 packages that need it.
+# Multi-Arch: same package that apt would keep or bring to a version newer
+# than the one its i386 twin is offered at. Any of these makes apt refuse the
+# i386 packages that need it.
 arch_skew() {
   local installed names
   installed=$(dpkg-query -W -f='${Package} ${Architecture} ${Version} ${Multi-Arch} ${db:Status-Abbrev}\n' 2>/dev/null |
     awk '$2 == "amd64" && $4 == "same" && $5 ~ /^ii/ { print $1, $3 }')
   [ -n "$installed" ] || return 0
-  names=$(printf '%s\n' "$installed" | awk '{ print $1 ":i386" }')
+  names=$(printf '%s\n' "$installed" | awk '{ print $1 ":amd64"; print $1 ":i386" }')
   # shellcheck disable=SC2086
   apt-cache policy $names 2>/dev/null |
-    awk -v list="$installed" '
-      BEGIN { n = split(list, l, "\n"); for (i = 1; i <= n; i++) { split(l[i], f, " "); v[f[1]] = f[2] } }
-      /^[^ ].*:i386:$/ { p = $0; sub(/:i386:$/, "", p) }
-      /^  Candidate:/ && p != "" { if ($2 != "(none)" && $2 != v[p]) print p, v[p], $2; p = "" }' |
-    while read -r p amd i386; do
-      # An older amd64 library is simply upgraded with its twin.
+    awk '/^[^ ].*:(amd64|i386):$/ { split($0, f, ":"); p = f[1]; a = f[2] }
+         /^  Candidate:/ && p != "" { c[p, a] = $2; seen[p] = 1 }
+         END { for (p in seen) print p, c[p, "amd64"], c[p, "i386"] }' |
+    while read -r p amd_candidate i386; do
+      [ -n "$i386" ] && [ "$i386" != "(none)" ] || continue
+      amd=$(printf '%s\n' "$installed" | awk -v p="$p" '$1 == p { print $2 }')
+      [ -n "$amd_candidate" ] && [ "$amd_candidate" != "(none)" ] &&
+        dpkg --compare-versions "$amd_candidate" gt "$amd" && amd=$amd_candidate
+      # An amd64 library older than its twin is simply upgraded with it.
       dpkg --compare-versions "$amd" gt "$i386" && echo "$p $amd $i386"
-    done
+    done | sort
   return 0
 }
 
-installed_versions() {
-  local p
-  for p; do dpkg-query -W -f='${Version}' "$p:amd64" 2>/dev/null || true; echo " $p"; done
+# Every installed package with its architecture and version, one a line.
+package_versions() {
+  dpkg-query -W -f='${Package}:${Architecture} ${Version} ${db:Status-Abbrev}\n' 2>/dev/null |
+    awk '$3 ~ /^ii/ { print $1, $2 }' | sort
 }
 
 apt_install() {
@@ -107,8 +112,7 @@ install_packages() {
   codename=${codename:-bookworm}
   pref=$(mktemp)
   printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$codename" >"$pref"
-  # shellcheck disable=SC2046
-  before=$(installed_versions $(printf '%s\n' "$skew" | awk '{ print $1 }'))
+  before=$(package_versions)
   say "installing with every package at the $codename release's version"
   if ! apt_install --allow-downgrades -o Dir::Etc::Preferences="$pref" "$@"; then
     rm -f "$pref"
@@ -116,10 +120,9 @@ install_packages() {
     return 1
   fi
   rm -f "$pref"
-  # shellcheck disable=SC2046
-  after=$(installed_versions $(printf '%s\n' "$skew" | awk '{ print $1 }'))
-  paste -d' ' <(printf '%s\n' "$before") <(printf '%s\n' "$after") |
-    awk '$1 != $3 { print "setup: moved " $2 " from " $1 " to " $3 }' >&2
+  after=$(package_versions)
+  join <(printf '%s\n' "$before") <(printf '%s\n' "$after") |
+    awk '$2 != $3 { print "setup: moved " $1 " from " $2 " to " $3 }' >&2
 }
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
