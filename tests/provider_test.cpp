@@ -177,6 +177,18 @@ TEST_F(Provider, ADriverLackingAnEntryIsNeverCalled) {
     }
 }
 
+TEST_F(Provider, TakesTheHostsEntriesOnlyOnceTheDriverIsBound) {
+    ASSERT_NO_FATAL_FAILURE(loadProvider());
+    EXPECT_EQ(0, plugin->init(host.context()));
+    // A later host offers no settings entries: had the failed PluginInit
+    // taken the first host's, they would be called for this one.
+    ASSERT_NO_FATAL_FAILURE(loadDriver());
+    FakeHost bare(4);
+    EXPECT_EQ(1, plugin->init(bare.context()));
+    EXPECT_TRUE(bare.getCalls.empty());
+    EXPECT_TRUE(bare.setCalls.empty());
+}
+
 TEST_F(Provider, FirstInitSeedsTheDefaults) {
     ASSERT_NO_FATAL_FAILURE(loadDriver());
     ASSERT_NO_FATAL_FAILURE(loadProvider());
@@ -272,6 +284,19 @@ TEST_F(Provider, OpensTheDeviceAndDeliversReadingsThroughSlots14And15) {
     EXPECT_EQ(1, c.closes);
     EXPECT_EQ(0, c.eventsHeld);
     EXPECT_EQ(0, c.callsAfterClose);
+}
+
+TEST_F(Provider, NothingOfAnEndedRunIsHandedOut) {
+    ASSERT_NO_FATAL_FAILURE(startProvider());
+    driver->push(makeReading(8));
+    ASSERT_TRUE(eventually([&] { return driver->counters().fetches == 1; }));
+    // The reader finishes that conversion before it sees the stop.
+    ASSERT_EQ(1, plugin->deInit());
+    EXPECT_TRUE(nothingNew());
+    ASSERT_EQ(1, plugin->init(host.context()));
+    EXPECT_TRUE(nothingNew());
+    ASSERT_EQ(1, plugin->start());
+    EXPECT_TRUE(nothingNew());
 }
 
 TEST_F(Provider, ADeviceStateSignalAlonePublishesNothing) {
