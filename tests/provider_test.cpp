@@ -4,6 +4,7 @@
 #include "support/fake_host.h"
 #include "support/plugin_library.h"
 #include "support/simulated_driver.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -297,6 +298,39 @@ TEST_F(Provider, NothingOfAnEndedRunIsHandedOut) {
     EXPECT_TRUE(nothingNew());
     ASSERT_EQ(1, plugin->start());
     EXPECT_TRUE(nothingNew());
+}
+
+// The readings that the ARM build's emulated run converts too (tests/arm):
+// every target hands out exactly the records worked out in records.bin.
+TEST_F(Provider, HandsOutTheSharedReadingsByteForByte) {
+#if defined(_WIN32)
+    const std::string folder = programFolder() + "test-data\\arm\\";
+#else
+    const std::string folder = programFolder() + "test-data/arm/";
+#endif
+    const std::string readings = readFile(folder + "readings.bin");
+    const std::string records = readFile(folder + "records.bin");
+    const size_t kRecordSize = 244, n = readings.size() / sizeof(GPS_POSITION);
+    ASSERT_GT(n, 0u);
+    ASSERT_EQ(n * kRecordSize, records.size());
+    ASSERT_NO_FATAL_FAILURE(startProvider());
+    for (size_t i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        GPS_POSITION p;
+        std::memcpy(&p, readings.data() + i * sizeof p, sizeof p);
+        driver->push(p);
+        const char* expected = records.data() + i * kRecordSize;
+        ASSERT_EQ(1, expected[0] & expected[1]) << "each shared reading publishes both";
+        GpsRecord r;
+        ASSERT_TRUE(fetchPosition(&r));
+        EXPECT_EQ(0, std::memcmp(expected + 4, &r, sizeof r));
+        std::vector<SatelliteRecord> table;
+        int32_t count = -1, expectedCount = 0;
+        ASSERT_TRUE(fetchSatellites(&table, &count));
+        std::memcpy(&expectedCount, expected + 48, sizeof expectedCount);
+        ASSERT_EQ(expectedCount, count);
+        EXPECT_EQ(0, std::memcmp(expected + 52, table.data(), count * sizeof(SatelliteRecord)));
+    }
 }
 
 TEST_F(Provider, ADeviceStateSignalAlonePublishesNothing) {
