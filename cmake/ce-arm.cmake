@@ -24,7 +24,7 @@ target_compile_definitions(orvane_ce PRIVATE _WIN32_WCE=0x600 DECLSPEC_IMPORT=)
 target_include_directories(orvane_ce SYSTEM PRIVATE ${MINGW_INCLUDE})
 target_compile_options(orvane_ce PRIVATE -mfpu=none -mno-movt -ffunction-sections
     -fdata-sections
-    $<$<COMPILE_LANGUAGE:CXX>:-std=c++03 -pedantic -fno-exceptions -fno-rtti -Os
+    $<$<COMPILE_LANGUAGE:CXX>:-std=c++03 -pedantic -fno-exceptions -fno-rtti -O2
                               -Wall -Wextra -Werror>)
 
 set(CE_COREDLL ${CMAKE_BINARY_DIR}/lib/libcoredll.a)

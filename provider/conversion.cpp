@@ -13,6 +13,9 @@ const uint32_t kPositionFields = POSITION_RECORD_FIELDS;
 const uint32_t kSatelliteFields = 0x0003F800u;
 const uint32_t kUsedListFields = GPS_VALID_SATELLITE_COUNT | GPS_VALID_SATELLITES_USED_PRNS;
 const uint32_t kInViewFields = GPS_VALID_SATELLITES_IN_VIEW | GPS_VALID_SATELLITES_IN_VIEW_PRNS;
+const uint32_t kWholeTableFields = kInViewFields | GPS_VALID_SATELLITES_IN_VIEW_ELEVATION |
+                                   GPS_VALID_SATELLITES_IN_VIEW_AZIMUTH |
+                                   GPS_VALID_SATELLITES_IN_VIEW_SIGNAL_TO_NOISE_RATIO;
 
 /* Knots to kilometres per hour: 1.852 in single precision, 0x3FED0E56. */
 const float kKnotsToKmh = 1.852f;
@@ -127,6 +130,20 @@ void convertSatellites(const GPS_POSITION& p, uint32_t valid) {
 
     if ((valid & kInViewFields) == kInViewFields) {
         workingInViewCount = clipCount(p.dwSatellitesInView);
+        /* The usual reading: a whole new table, every entry written in
+         * one pass. */
+        if ((valid & kWholeTableFields) == kWholeTableFields) {
+            for (uint32_t i = 0; i < workingInViewCount; ++i) {
+                SatelliteRecord& s = workingSatellites[i];
+                const uint32_t prn = p.rgdwSatellitesInViewPRNs[i] & 0xFFu;
+                s.prn = static_cast<uint8_t>(prn);
+                s.used = static_cast<uint8_t>(usedPrnBits[prn >> 5] >> (prn & 31) & 1u);
+                s.elevation = p.rgdwSatellitesInViewElevation[i];
+                s.azimuth = static_cast<uint16_t>(p.rgdwSatellitesInViewAzimuth[i]);
+                s.snr = p.rgdwSatellitesInViewSignalToNoiseRatio[i];
+            }
+            return;
+        }
         for (uint32_t i = 0; i < workingInViewCount; ++i) {
             SatelliteRecord& s = workingSatellites[i];
             const uint32_t prn = p.rgdwSatellitesInViewPRNs[i] & 0xFFu;
