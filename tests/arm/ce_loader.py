@@ -213,6 +213,7 @@ class CeMachine:
         # without a hook that was added later.
         if self.counting:
             self.current.instructions += 1
+            self.executed.append(bytes(uc.mem_read(address, size)))
 
     def _bad_access(self, uc, access, address, size, value, _):
         self.fault = "bad memory access at 0x%X (pc 0x%X, %s)" % (
@@ -294,8 +295,9 @@ class CeMachine:
         self.schedule(lambda: False, advance_time=False)
 
     def count(self, thread, action):
-        """Instructions of the DLL's own code THREAD runs during ACTION."""
-        thread.instructions, self.counting = 0, True
+        """Instructions of the DLL's own code THREAD runs during ACTION; their
+        encodings are left in self.executed."""
+        thread.instructions, self.counting, self.executed = 0, True, []
         try:
             action()
         finally:

@@ -121,6 +121,10 @@ class Lifecycle(unittest.TestCase):
                              "satellites of reading %d" % i)
             self.assertTrue(h.nothing_new(), i)
         idle = m.count(m.host_thread, h.position)
+        # No exclusive access (LDREX/STREX) and no barrier (DMB) when idle.
+        locked = [i.hex() for i in m.executed
+                  if len(i) == 4 and i[1] == 0xE8 and i[0] >> 4 in (4, 5) or i[:2] == b"\xbf\xf3"]
+        self.assertEqual([], locked)
         worst = conversions[-1]  # 12 used satellites, none of them in view
         print("\n[ figures  ] ARM: %d readings converted, %d to %d instructions each "
               "(mean %.0f, the 12-used-none-in-view case %d), idle poll %d instructions"
