@@ -92,11 +92,11 @@ class CeMachine:
         self.clock = 0
         self.journal = []  # releases and driver calls, in order
         self.traps = {}
-        self.trap_names = {}
         self.host_next = HOST_BASE
         self.settings = {}
         self.setting_gets, self.setting_sets = [], []
         self.fault = None
+        self.last_call = None
         self.counting = False
         self.driver_refs = 0
         self._load(dll_path)
@@ -144,13 +144,12 @@ class CeMachine:
 
     def _trap(self, name, function):
         address = TRAP_BASE + 4 * len(self.traps)
-        self.traps[address] = function
-        self.trap_names[address] = name
+        self.traps[address] = (name, function)
         return address | 1
 
     def _resolve_imports(self):
         rva, _ = self.image.directory(ce_pe.DIR_IMPORT)
-        lookup, _, _, _, iat = struct.unpack("<IIIII", self.image.read(rva, 20))
+        iat = struct.unpack("<IIIII", self.image.read(rva, 20))[4]
         for i, name in enumerate(self.image.imports()["coredll.dll"]):
             function = getattr(self, "k_" + name, None)
             if function is None:
@@ -195,9 +194,10 @@ class CeMachine:
         return self.u32(self.uc.reg_read(UC_ARM_REG_SP) + 4 * (i - 4))
 
     def _on_trap(self, uc, address, size, _):
-        function = self.traps.get(address)
+        name, function = self.traps.get(address, (None, None))
         if function is None:
             raise EmulationFault("jump into the trap page at 0x%X" % address)
+        self.last_call = name
         result = function(self._arg)
         if isinstance(result, Block):
             thread = self.current
@@ -244,8 +244,8 @@ class CeMachine:
         try:
             uc.emu_start(start | 1, 0xFFFFFFF0)
         except UcError as e:
-            raise EmulationFault("%s: %s (pc 0x%X)%s" % (
-                thread.name, e, uc.reg_read(UC_ARM_REG_PC),
+            raise EmulationFault("%s: %s (pc 0x%X, last call %s)%s" % (
+                thread.name, e, uc.reg_read(UC_ARM_REG_PC), self.last_call,
                 ", " + self.fault if self.fault else ""))
         if thread.state == "running":
             raise EmulationFault("%s stopped outside any call (pc 0x%X)" % (

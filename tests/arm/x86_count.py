@@ -52,7 +52,7 @@ class Run:
         self.heap, self.traps, self.code = HEAP, {}, (BASE, BASE + size - 1)
         rva, _ = image.directory(ce_pe.DIR_IMPORT)
         while True:
-            lookup, _, _, name, iat = struct.unpack("<IIIII", image.read(rva, 20))
+            _, _, _, name, iat = struct.unpack("<IIIII", image.read(rva, 20))
             if name == 0:
                 break
             for i, entry in enumerate(image.imports()[image.string(name)]):
