@@ -6,11 +6,12 @@ them: fixed after the link and checked.
     ce_pe.py check DLL   checks only; prints the figures
 
 The linker writes machine 0x1C4 (ARMNT), which CE refuses, and a desktop
-subsystem, and leaves the export and import directories at odd addresses.
-`fix` sets machine THUMB (0x1C2) and subsystem WINDOWS_CE_GUI (9), version
-6.00, and moves both directories to 4-byte aligned room at the end of
-their section. `check` lists every way the image falls short (one reason a
-line); the ARM run's loader refuses a DLL for the same reasons.
+subsystem, and leaves the export and import directories and the export
+tables at odd addresses. `fix` sets machine THUMB (0x1C2) and subsystem
+WINDOWS_CE_GUI (9), version 6.00, and moves both directories (the export
+tables with theirs) to 4-byte aligned room at the end of their section.
+`check` lists every way the image falls short (one reason a line); the
+ARM run's loader refuses a DLL for the same reasons.
 """
 import struct
 import sys
@@ -153,6 +154,15 @@ def problems(image):
         rva, _ = image.directory(index)
         if rva % 4:
             out.append("%s directory at 0x%X, not 4-byte aligned" % (what, rva))
+    try:
+        rva, _ = image.directory(DIR_IMPORT)
+        lookup, _, _, _, iat = struct.unpack("<IIIII", image.read(rva, 20)) if rva else (0,) * 5
+        rva, _ = image.directory(DIR_EXPORT)
+        tables = struct.unpack("<III", image.read(rva + 28, 12)) if rva else (0,) * 3
+        if any(t % 4 for t in (lookup, iat) + tables[:2]) or tables[2] % 2:
+            out.append("import or export tables not aligned to their entries")
+    except (ValueError, struct.error) as e:
+        out.append("unreadable directories: %s" % e)
     if image.directory(DIR_TLS)[0]:
         out.append("a TLS directory")
     try:
@@ -184,9 +194,10 @@ def append_aligned(image, section, blob):
 
 def move_exports(image):
     """Rebuilds the export directory and its tables, aligned, with ordinal
-    base 1 and no empty slots."""
+    base 1 and no empty slots (lld leaves slot 0 empty, and aligns neither
+    the directory nor the tables after it)."""
     rva, _ = image.directory(DIR_EXPORT)
-    if rva == 0 or rva % 4 == 0:
+    if rva == 0:
         return
     d = struct.unpack("<IIHHIIIIIII", image.read(rva, 40))
     dll = image.string(d[4]).encode() + b"\0"
