@@ -97,6 +97,7 @@ class CeMachine:
         self.setting_gets, self.setting_sets = [], []
         self.fault = None
         self.last_call = None
+        self.failing_waits = 0  # calls of WaitForMultipleObjects made to fail
         self.counting = False
         self.driver_refs = 0
         self._load(dll_path)
@@ -366,6 +367,9 @@ class CeMachine:
         return 1
 
     def k_WaitForMultipleObjects(self, arg):
+        if self.failing_waits > 0:
+            self.failing_waits -= 1
+            return WAIT_FAILED
         count = arg(0)
         if not 0 < count <= 64 or arg(2):
             return WAIT_FAILED

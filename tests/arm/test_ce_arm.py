@@ -159,6 +159,28 @@ class Lifecycle(unittest.TestCase):
         self.assertEqual(1, h.deinit())
         self.assertEqual({}, m.handles)
 
+    def test_a_failed_wait_pauses_the_reader_for_5000_ms(self):
+        h = Host()
+        m = h.m
+        self.assertEqual(1, h.init())
+        self.assertEqual(1, h.start())
+        m.settle()
+        readings = shared_readings()
+        m.failing_waits = 1
+        m.push(readings[0][0])
+        m.settle()  # converts, then its next wait fails
+        self.assertEqual(1, h.position())
+        start = m.clock
+        m.push(readings[1][0])
+        m.settle()
+        self.assertEqual(0, h.position())
+        m.schedule(lambda: h.reader().block and h.reader().block.deadline is None,
+                   advance_time=True)
+        self.assertEqual(5000, m.clock - start)
+        self.assertEqual(1, h.position())
+        self.assertEqual(readings[1][1][4:48], m.read(h.record, 44))
+        self.assertEqual(1, h.deinit())
+
     def test_a_missing_driver_library_or_entry_starts_nothing(self):
         for missing in [None] + list(ce.DRIVER_ENTRIES):
             with self.subTest(missing=missing):
