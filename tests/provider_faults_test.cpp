@@ -340,7 +340,8 @@ TEST(ProviderRelease, DeInitReleasesInOrderAndNeverCallsAFreedDriver) {
     probedPlugin = nullptr;
 
     const PlatformFaultCounters c = library.counters();
-    const std::vector<int32_t> order(c.releases, c.releases + std::min(c.releaseCount, 16));
+    const std::vector<int32_t> order(
+        c.releases, c.releases + std::min(c.releaseCount, FAULT_RELEASE_JOURNAL_SIZE));
     const std::vector<int32_t> expected = {RELEASE_THREAD_JOIN, RELEASE_LIBRARY_FREE,
                                            RELEASE_EVENT_CLOSE, RELEASE_EVENT_CLOSE,
                                            RELEASE_EVENT_CLOSE};
