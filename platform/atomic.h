@@ -1,6 +1,5 @@
-/* Word-sized atomics and a small spin lock for the hand-over between the
- * provider's reader thread and the host's thread. Header-only so that the
- * fast paths inline to a plain load. */
+/* Word-sized atomics, and a small spin lock for test builds. Header-only so
+ * that the fast paths inline to a plain load. */
 #ifndef PLATFORM_ATOMIC_H
 #define PLATFORM_ATOMIC_H
 
@@ -8,6 +7,9 @@
 
 #if defined(__GNUC__) || defined(__clang__)
 
+inline int32_t atomicLoadRelaxed(const volatile int32_t* p) {
+    return __atomic_load_n(p, __ATOMIC_RELAXED);
+}
 inline int32_t atomicLoadAcquire(const volatile int32_t* p) {
     return __atomic_load_n(p, __ATOMIC_ACQUIRE);
 }
@@ -26,6 +28,9 @@ inline int32_t atomicExchange(volatile int32_t* p, int32_t v) {
     return static_cast<int32_t>(
         InterlockedExchange(reinterpret_cast<volatile LONG*>(p), static_cast<LONG>(v)));
 }
+inline int32_t atomicLoadRelaxed(const volatile int32_t* p) {
+    return *p;
+}
 inline int32_t atomicLoadAcquire(const volatile int32_t* p) {
     return static_cast<int32_t>(InterlockedCompareExchange(
         const_cast<volatile LONG*>(reinterpret_cast<const volatile LONG*>(p)), 0, 0));
@@ -38,8 +43,10 @@ inline void atomicStoreRelease(volatile int32_t* p, int32_t v) {
 #error "no atomics for this compiler"
 #endif
 
-/* A lock held only for a copy of a few hundred bytes. It spins briefly and
- * then yields, so that on a single-core device the holder gets to run. */
+/* A lock held only for a few instructions, for the fault-injection layer's
+ * tables. It spins briefly and then yields. Not for the plugins' own
+ * threads: a yield lets only threads of the same priority run, so a holder
+ * of lower priority may never get to release it. */
 struct SpinLock {
     volatile int32_t held;
 };

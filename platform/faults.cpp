@@ -127,6 +127,17 @@ bool findHandle(HandleClass c, PlatformHandle h, bool remove) {
     return found;
 }
 
+/* ---- The release journal ---- */
+
+volatile int32_t releaseCount;
+volatile int32_t releases[FAULT_RELEASE_JOURNAL_SIZE];
+
+void journal(PlatformRelease what) {
+    const int32_t i = atomicAdd(&releaseCount, 1) - 1;
+    if (i < FAULT_RELEASE_JOURNAL_SIZE)
+        atomicStoreRelease(&releases[i], what);
+}
+
 } // namespace
 
 /* ---- The platform calls ---- */
@@ -180,8 +191,10 @@ PlatformProc platformLibrarySymbol(PlatformHandle library, const char* name) {
 }
 
 void platformLibraryFree(PlatformHandle library) {
-    if (findHandle(LIBRARIES, library, true))
+    if (findHandle(LIBRARIES, library, true)) {
+        journal(RELEASE_LIBRARY_FREE);
         systemLibraryFree(library);
+    }
 }
 
 PlatformHandle platformEventCreate() {
@@ -199,8 +212,10 @@ void platformEventSignal(PlatformHandle event) {
 }
 
 void platformEventClose(PlatformHandle event) {
-    if (findHandle(EVENTS, event, true))
+    if (findHandle(EVENTS, event, true)) {
+        journal(RELEASE_EVENT_CLOSE);
         systemEventClose(event);
+    }
 }
 
 uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t timeoutMs) {
@@ -231,8 +246,10 @@ PlatformHandle platformThreadStart(PlatformThreadProc proc, void* parameter, uin
 }
 
 void platformThreadJoin(PlatformHandle thread) {
-    if (findHandle(THREADS, thread, true))
+    if (findHandle(THREADS, thread, true)) {
         systemThreadJoin(thread);
+        journal(RELEASE_THREAD_JOIN);
+    }
 }
 
 /* ---- Control entries ---- */
@@ -246,6 +263,7 @@ PLUGIN_EXPORT void PLUGIN_CALL platformFaultsReset(void) {
         atomicStoreRelease(&plans[k].injected, 0);
     }
     atomicStoreRelease(&badHandles, 0);
+    atomicStoreRelease(&releaseCount, 0);
 }
 
 PLUGIN_EXPORT void PLUGIN_CALL platformFaultsArm(int32_t kind, int32_t first, int32_t count) {
@@ -268,4 +286,7 @@ PLUGIN_EXPORT void PLUGIN_CALL platformFaultsRead(PlatformFaultCounters* out) {
     out->openEvents = atomicLoadAcquire(&liveCount[EVENTS]);
     out->runningThreads = atomicLoadAcquire(&liveCount[THREADS]);
     out->badHandles = atomicLoadAcquire(&badHandles);
+    out->releaseCount = atomicLoadAcquire(&releaseCount);
+    for (int i = 0; i < FAULT_RELEASE_JOURNAL_SIZE; ++i)
+        out->releases[i] = atomicLoadAcquire(&releases[i]);
 }

@@ -23,6 +23,10 @@ enum PlatformFaultKind {
     FAULT_KIND_COUNT = 8
 };
 
+/* Releases, as the journal in PlatformFaultCounters records them. */
+enum PlatformRelease { RELEASE_THREAD_JOIN = 1, RELEASE_LIBRARY_FREE = 2, RELEASE_EVENT_CLOSE = 3 };
+#define FAULT_RELEASE_JOURNAL_SIZE 16
+
 /* A count of calls meaning "every call from then on". */
 #define FAULT_FOREVER 0x7FFFFFFF
 
@@ -37,9 +41,14 @@ struct PlatformFaultCounters {
     /* Releases or uses of a handle that the layer did not hand out or has
      * already seen released (a double close, a use after close). */
     int32_t badHandles;
+    /* Thread joins, library frees and event closes since the last reset,
+     * in the order they happened (the first FAULT_RELEASE_JOURNAL_SIZE). */
+    int32_t releaseCount;
+    int32_t releases[FAULT_RELEASE_JOURNAL_SIZE];
 };
 
-/* Forgets every armed fault and zeroes calls, injected and badHandles. */
+/* Forgets every armed fault and zeroes calls, injected, badHandles and the
+ * release journal. */
 typedef void(PLUGIN_CALL* PlatformFaultsResetFn)(void);
 /* Makes calls FIRST to FIRST + COUNT - 1 of KIND fail, counted from 1 at
  * this call (FIRST 1 is the next call). Replaces the kind's earlier plan. */

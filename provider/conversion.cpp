@@ -13,28 +13,60 @@ const uint32_t kPositionFields = POSITION_RECORD_FIELDS;
 const uint32_t kSatelliteFields = 0x0003F800u;
 const uint32_t kUsedListFields = GPS_VALID_SATELLITE_COUNT | GPS_VALID_SATELLITES_USED_PRNS;
 const uint32_t kInViewFields = GPS_VALID_SATELLITES_IN_VIEW | GPS_VALID_SATELLITES_IN_VIEW_PRNS;
+const uint32_t kWholeTableFields = kInViewFields | GPS_VALID_SATELLITES_IN_VIEW_ELEVATION |
+                                   GPS_VALID_SATELLITES_IN_VIEW_AZIMUTH |
+                                   GPS_VALID_SATELLITES_IN_VIEW_SIGNAL_TO_NOISE_RATIO;
 
 /* Knots to kilometres per hour: 1.852 in single precision, 0x3FED0E56. */
 const float kKnotsToKmh = 1.852f;
 
 /* The reader thread's own state. Each field of the working record and
- * table keeps its last valid value until the driver marks it valid again. */
+ * table keeps its last valid value until the driver marks it valid again.
+ * The used list is kept as a set of PRN bits, so that marking the table
+ * costs one bit test per satellite. */
 GpsRecord workingRecord;
-uint8_t usedPrns[SATELLITE_TABLE_SIZE];
-uint32_t usedCount;
+uint32_t usedPrnBits[256 / 32];
 SatelliteRecord workingSatellites[SATELLITE_TABLE_SIZE];
 uint32_t workingInViewCount;
 
-/* Shared with the host's thread. The published copies are written and read
- * only under handOverLock, and only for the copy; the ready flags are set
- * and cleared under it too, but may be read without it, so that a poll
- * finding nothing new never waits for the reader thread. */
-SpinLock handOverLock;
-GpsRecord publishedRecord;
-SatelliteRecord publishedSatellites[SATELLITE_TABLE_SIZE];
-uint32_t publishedInViewCount;
-volatile int32_t positionReady;
-volatile int32_t satellitesReady;
+/* The hand-over: a triple buffer per published item. The reader fills the
+ * buffer it owns and swaps it into the middle with one exchange, marked
+ * fresh; the host swaps the buffer it owns for the middle one with one
+ * exchange, only when that is fresh. Neither side ever waits, spins or
+ * retries on the other, each publication reaches the host at most once,
+ * and a buffer is never written while the host copies from it. */
+const int32_t kFresh = 4;
+const int32_t kIndexMask = 3;
+
+struct HandOver {
+    volatile int32_t middle; /* index | kFresh; shared */
+    int32_t back;            /* the reader's buffer */
+    int32_t front;           /* the host's buffer */
+};
+
+struct SatelliteSet {
+    uint32_t count;
+    SatelliteRecord table[GPS_MAX_SATELLITES];
+};
+
+HandOver positionHandOver = {0, 1, 2};
+HandOver satelliteHandOver = {0, 1, 2};
+GpsRecord publishedRecords[3];
+SatelliteSet publishedSets[3];
+
+/* Reader side: the buffer just filled becomes the middle one. */
+void handOver(HandOver* h) {
+    h->back = atomicExchange(&h->middle, h->back | kFresh) & kIndexMask;
+}
+
+/* Host side: the index of a fresh buffer, now the host's own, or -1. The
+ * first load is plain: a poll with nothing new costs a load and a test. */
+int32_t takeOver(HandOver* h) {
+    if ((atomicLoadRelaxed(&h->middle) & kFresh) == 0)
+        return -1;
+    h->front = atomicExchange(&h->middle, h->front) & kIndexMask;
+    return h->front;
+}
 
 /* The driver's arrays hold GPS_MAX_SATELLITES entries whatever count it
  * reports; a larger count (a negative one included) is taken as full. */
@@ -87,24 +119,36 @@ void convertRecord(const GPS_POSITION& p, uint32_t valid) {
  * marks of one reading reflect that same reading. */
 void convertSatellites(const GPS_POSITION& p, uint32_t valid) {
     if ((valid & kUsedListFields) == kUsedListFields) {
-        usedCount = clipCount(p.dwSatelliteCount);
-        for (uint32_t i = 0; i < usedCount; ++i)
-            usedPrns[i] = static_cast<uint8_t>(p.rgdwSatellitesUsedPRNs[i]);
+        const uint32_t usedCount = clipCount(p.dwSatelliteCount);
+        for (uint32_t w = 0; w < sizeof usedPrnBits / sizeof usedPrnBits[0]; ++w)
+            usedPrnBits[w] = 0;
+        for (uint32_t i = 0; i < usedCount; ++i) {
+            const uint32_t prn = p.rgdwSatellitesUsedPRNs[i] & 0xFFu;
+            usedPrnBits[prn >> 5] |= 1u << (prn & 31);
+        }
     }
 
     if ((valid & kInViewFields) == kInViewFields) {
         workingInViewCount = clipCount(p.dwSatellitesInView);
+        /* The usual reading: a whole new table, every entry written in
+         * one pass. */
+        if ((valid & kWholeTableFields) == kWholeTableFields) {
+            for (uint32_t i = 0; i < workingInViewCount; ++i) {
+                SatelliteRecord& s = workingSatellites[i];
+                const uint32_t prn = p.rgdwSatellitesInViewPRNs[i] & 0xFFu;
+                s.prn = static_cast<uint8_t>(prn);
+                s.used = static_cast<uint8_t>(usedPrnBits[prn >> 5] >> (prn & 31) & 1u);
+                s.elevation = p.rgdwSatellitesInViewElevation[i];
+                s.azimuth = static_cast<uint16_t>(p.rgdwSatellitesInViewAzimuth[i]);
+                s.snr = p.rgdwSatellitesInViewSignalToNoiseRatio[i];
+            }
+            return;
+        }
         for (uint32_t i = 0; i < workingInViewCount; ++i) {
             SatelliteRecord& s = workingSatellites[i];
-            const uint8_t prn = static_cast<uint8_t>(p.rgdwSatellitesInViewPRNs[i]);
-            s.prn = prn;
-            s.used = 0;
-            for (uint32_t u = 0; u < usedCount; ++u) {
-                if (usedPrns[u] == prn) {
-                    s.used = 1;
-                    break;
-                }
-            }
+            const uint32_t prn = p.rgdwSatellitesInViewPRNs[i] & 0xFFu;
+            s.prn = static_cast<uint8_t>(prn);
+            s.used = static_cast<uint8_t>(usedPrnBits[prn >> 5] >> (prn & 31) & 1u);
         }
     }
 
@@ -124,23 +168,19 @@ void convertSatellites(const GPS_POSITION& p, uint32_t valid) {
     }
 }
 
-/* Copies what this reading refreshed into the shared copies and announces
- * it. The release store orders each flag after the data it announces. */
+/* Copies what this reading refreshed into the reader's buffers and hands
+ * each over. */
 void publish(bool position, bool satellites) {
-    if (!position && !satellites)
-        return;
-    spinLockAcquire(&handOverLock);
     if (position) {
-        memcpy(&publishedRecord, &workingRecord, sizeof publishedRecord);
-        atomicStoreRelease(&positionReady, 1);
+        memcpy(&publishedRecords[positionHandOver.back], &workingRecord, sizeof workingRecord);
+        handOver(&positionHandOver);
     }
     if (satellites) {
-        publishedInViewCount = workingInViewCount;
-        memcpy(publishedSatellites, workingSatellites,
-               workingInViewCount * sizeof publishedSatellites[0]);
-        atomicStoreRelease(&satellitesReady, 1);
+        SatelliteSet& set = publishedSets[satelliteHandOver.back];
+        set.count = workingInViewCount;
+        memcpy(set.table, workingSatellites, workingInViewCount * sizeof set.table[0]);
+        handOver(&satelliteHandOver);
     }
-    spinLockRelease(&handOverLock);
 }
 
 } // namespace
@@ -168,30 +208,25 @@ void convertPosition() {
     publish((valid & kPositionFields) != 0, (valid & kSatelliteFields) != 0);
 }
 
+void withdrawPublications() {
+    atomicStoreRelease(&positionHandOver.middle, positionHandOver.middle & kIndexMask);
+    atomicStoreRelease(&satelliteHandOver.middle, satelliteHandOver.middle & kIndexMask);
+}
+
 int32_t PLUGIN_CALL PluginGetPosition(GpsRecord* record) {
-    if (atomicLoadAcquire(&positionReady) == 0)
+    const int32_t taken = takeOver(&positionHandOver);
+    if (taken < 0)
         return 0;
-    spinLockAcquire(&handOverLock);
-    const int32_t ready = atomicLoadAcquire(&positionReady);
-    if (ready != 0) {
-        memcpy(record, &publishedRecord, sizeof publishedRecord);
-        atomicStoreRelease(&positionReady, 0);
-    }
-    spinLockRelease(&handOverLock);
-    return ready != 0 ? 1 : 0;
+    memcpy(record, &publishedRecords[taken], sizeof *record);
+    return 1;
 }
 
 int32_t PLUGIN_CALL PluginGetSatellites(SatelliteRecord* satellites, int32_t* count) {
-    if (atomicLoadAcquire(&satellitesReady) == 0)
+    const int32_t taken = takeOver(&satelliteHandOver);
+    if (taken < 0)
         return 0;
-    spinLockAcquire(&handOverLock);
-    const int32_t ready = atomicLoadAcquire(&satellitesReady);
-    if (ready != 0) {
-        *count = static_cast<int32_t>(publishedInViewCount);
-        memcpy(satellites, publishedSatellites,
-               publishedInViewCount * sizeof publishedSatellites[0]);
-        atomicStoreRelease(&satellitesReady, 0);
-    }
-    spinLockRelease(&handOverLock);
-    return ready != 0 ? 1 : 0;
+    const SatelliteSet& set = publishedSets[taken];
+    *count = static_cast<int32_t>(set.count);
+    memcpy(satellites, set.table, set.count * sizeof set.table[0]);
+    return 1;
 }

@@ -1,7 +1,8 @@
 /* The provider's position reader: turns each driver reading into the host's
  * GpsRecord and satellite table, and hands the latest of each to the host's
- * thread at most once. The reader thread converts and publishes; the host's
- * thread fetches through descriptor slots 14 and 15. All state is static. */
+ * thread at most once, without either thread ever waiting for the other. The reader thread converts
+ * and publishes; the host's thread fetches through descriptor slots 14 and 15. All state is static.
+ */
 #ifndef PROVIDER_CONVERSION_H
 #define PROVIDER_CONVERSION_H
 
@@ -29,6 +30,10 @@ void readPosition(GPSGetPositionFn fetch, GpsHandle device);
 /* Converts positionBuffer into the working record and satellite table, and
  * publishes each when the reading's valid fields concern it. */
 void convertPosition();
+
+/* Forgets any publication the host has not fetched. Only while no
+ * conversion runs: the reader thread has ended or not yet started. */
+void withdrawPublications();
 
 /* Slot 14: copies the latest unfetched position into RECORD and returns 1,
  * or returns 0 and leaves RECORD untouched. */

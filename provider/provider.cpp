@@ -156,6 +156,9 @@ void releaseAll() {
         platformThreadJoin(readerThread);
         readerThread = 0;
         readerThreadId = 0;
+        /* Nothing of this run is handed out after it: before the next
+         * PluginStart there is nothing to fetch. */
+        withdrawPublications();
     }
     if (device != 0) {
         gpsCloseDevice(device);

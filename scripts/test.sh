@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test suite on a fresh or prepared Debian 12 machine: installs
 # what is missing, then builds and tests the linux, linux32 and win32
-# (under Wine) presets, the sanitizer builds, the static checks of the
+# (under Wine) presets, the sanitizer builds, the CE ARM provider on an
+# emulated ARM CPU (ce-arm), the static checks of the
 # deliverables, and a short run of every fuzz target. Exits non-zero when
 # any of them fails.
 set -uo pipefail
@@ -34,7 +35,7 @@ preset() {
 }
 
 step "static checks" bash scripts/check.sh
-for p in ${NAVPLUGINS_PRESETS:-linux linux32 win32 linux-asan linux-tsan}; do
+for p in ${NAVPLUGINS_PRESETS:-linux linux32 win32 linux-asan linux-tsan ce-arm}; do
     step "suite $p" preset "$p"
 done
 step "deliverables" bash scripts/check-dlls.sh build/win32/bin

@@ -13,6 +13,13 @@
 #include <string>
 #include <vector>
 
+#if defined(__linux__)
+#include <pthread.h>
+#include <sched.h>
+#include <thread>
+#include <time.h>
+#endif
+
 namespace {
 
 uint32_t bitsOf(float f) {
@@ -707,5 +714,96 @@ TEST_F(Conversion, HostNeverSeesATornRecordOrTable) {
     std::printf("[          ] %u records and %u sets fetched while %u were published\n", records,
                 sets, kReadings);
 }
+
+#if defined(__linux__)
+// On one CPU with the host's thread above the reader's (SCHED_FIFO), as a
+// device with strict priorities runs them: a host that waited on the reader
+// in any way would spin there for ever, since the reader never runs while
+// the host does. The host sleeps between its polls, so that the reader is
+// caught at every point of a publication.
+TEST_F(Conversion, HostAboveTheReadersPriorityAlwaysProgresses) {
+    cpu_set_t allowed;
+    ASSERT_EQ(0, sched_getaffinity(0, sizeof allowed, &allowed));
+    int cpu = 0;
+    while (!CPU_ISSET(cpu, &allowed))
+        ++cpu;
+    std::vector<GPS_POSITION> readings;
+    for (uint32_t seq = 1; seq <= 64; ++seq)
+        readings.push_back(sequenceReading(seq));
+
+    const uint32_t kRounds = 4000;
+    std::atomic<bool> refused(false), hostReady(false), readerReady(false), stop(false);
+    std::atomic<uint32_t> rounds(0), records(0), sets(0);
+    std::string fault;
+    auto realTime = [&](int priority) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        sched_param sp = {};
+        sp.sched_priority = priority;
+        if (sched_setaffinity(0, sizeof one, &one) != 0 ||
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp) != 0)
+            refused = true;
+        return !refused;
+    };
+    std::thread host([&] {
+        if (!realTime(2))
+            return;
+        hostReady = true;
+        const timespec pause = {0, 50000};
+        while (!readerReady && !refused)
+            nanosleep(&pause, nullptr);
+        for (uint32_t round = 1; round <= kRounds && fault.empty() && !refused; ++round) {
+            GpsRecord r;
+            if (PluginGetPosition(&r) == 1) {
+                ++records;
+                if (!sameRecord(sequenceRecord(static_cast<uint32_t>(r.longitude)), r))
+                    fault = "torn record " + describe(r);
+            }
+            const SatelliteFetch s = fetchSatellites();
+            if (s.result == 1) {
+                ++sets;
+                const std::string problem = checkSequenceSet(s.table[0].elevation / 16, s);
+                if (!problem.empty())
+                    fault = "torn set: " + problem;
+            }
+            rounds = round;
+            nanosleep(&pause, nullptr);
+        }
+    });
+    while (!hostReady && !refused)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::thread reader([&] {
+        if (!realTime(1))
+            return;
+        readerReady = true;
+        for (uint32_t i = 0; !stop && !refused; ++i) {
+            positionBuffer = readings[i % readings.size()];
+            convertPosition();
+        }
+    });
+    // A host stuck behind the reader is let go after the time limit, so
+    // that the test ends and says so.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (rounds < kRounds && !refused && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const uint32_t reached = rounds;
+    sched_param normal = {};
+    pthread_setschedparam(host.native_handle(), SCHED_OTHER, &normal);
+    pthread_setschedparam(reader.native_handle(), SCHED_OTHER, &normal);
+    host.join();
+    stop = true;
+    if (reader.joinable())
+        reader.join();
+    if (refused)
+        GTEST_SKIP() << "the system refuses real-time priorities here; inversion not tested";
+    EXPECT_EQ("", fault);
+    EXPECT_EQ(kRounds, reached) << "the host's polls waited on the reader thread";
+    // Both threads ran: the host received publications throughout.
+    EXPECT_GT(records.load(), kRounds / 4);
+    EXPECT_GT(sets.load(), kRounds / 4);
+    drain();
+}
+#endif
 
 } // namespace

@@ -3,6 +3,7 @@
 // through the system's loader beside the simulated driver. Each fault must
 // give a clear result from the entry that meets it, and leave no thread,
 // event, library or device behind, nor release anything twice.
+#include "fixtures/journal_driver.h"
 #include "support/eventually.h"
 #include "support/fake_host.h"
 #include "support/fault_plugin.h"
@@ -11,12 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -193,12 +196,15 @@ TEST_F(ProviderFaults, AFailedWaitPausesTheReaderWithoutEndingIt) {
     library.arm(FAULT_WAIT, 1);
     ASSERT_EQ(1, plugin->start());
     ASSERT_TRUE(eventually([&] { return library.counters().injected[FAULT_WAIT] == 1; }));
-    // The reading arrives during the pause and is read after it.
+    const Clock::time_point failed = Clock::now();
+    // The reading arrives during the pause and is read after it, not
+    // before: a reader that spun on would read it at once.
     driver.push(makeReading(5));
     GpsRecord r;
     ASSERT_TRUE(
         eventually([&] { return plugin->gpsData.getPosition(&r) == 1; }, std::chrono::seconds(15)));
     EXPECT_EQ(5.0f, r.longitude);
+    EXPECT_GE(Clock::now() - failed, std::chrono::milliseconds(4500));
 }
 
 TEST_F(ProviderFaults, DeInitEndsTheReaderPromptlyWhateverItsWaitsDo) {
@@ -297,6 +303,54 @@ TEST_F(ProviderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
                 static_cast<int>(startsFailed), static_cast<int>(startsOk),
                 static_cast<int>(deInits));
     std::fflush(stdout);
+}
+
+FaultPlugin* probedPlugin;
+int32_t releasesSoFar() {
+    return probedPlugin->counters().releaseCount;
+}
+
+// PluginDeInit joins the reader thread, then closes the device, then frees
+// the driver library, then closes the events; the driver, which records
+// its calls with the releases made so far, is never called once freed.
+TEST(ProviderRelease, DeInitReleasesInOrderAndNeverCallsAFreedDriver) {
+#if defined(_WIN32)
+    const std::string folder = "driver-journal\\";
+#else
+    const std::string folder = "driver-journal/";
+#endif
+    PluginLibrary driver(programFolder() + folder + libraryFileName("GPSAPI"));
+    ASSERT_TRUE(driver.loaded());
+    const auto start = reinterpret_cast<JournalStartFn>(driver.symbol("JournalStart"));
+    const auto read = reinterpret_cast<JournalReadFn>(driver.symbol("JournalRead"));
+    ASSERT_TRUE(start != nullptr && read != nullptr);
+    FaultPlugin library("orvane");
+    ASSERT_TRUE(library.ok());
+    PluginDescriptor* plugin = library.descriptor();
+    FakeHost host;
+    ASSERT_EQ(1, plugin->init(host.context()));
+    ASSERT_EQ(1, plugin->start());
+
+    library.reset();
+    probedPlugin = &library;
+    start(releasesSoFar);
+    EXPECT_EQ(1, plugin->deInit());
+    EXPECT_EQ(0, plugin->start());
+    EXPECT_EQ(1, plugin->deInit());
+    probedPlugin = nullptr;
+
+    const PlatformFaultCounters c = library.counters();
+    const std::vector<int32_t> order(
+        c.releases, c.releases + std::min(c.releaseCount, FAULT_RELEASE_JOURNAL_SIZE));
+    const std::vector<int32_t> expected = {RELEASE_THREAD_JOIN, RELEASE_LIBRARY_FREE,
+                                           RELEASE_EVENT_CLOSE, RELEASE_EVENT_CLOSE,
+                                           RELEASE_EVENT_CLOSE};
+    EXPECT_EQ(expected, order);
+    JournalEntry calls[8];
+    ASSERT_EQ(1, read(calls, 8)) << "the driver was called again";
+    EXPECT_EQ(JOURNAL_CLOSE, calls[0].call);
+    EXPECT_EQ(1, calls[0].probe) << "releases before the device closed; the join alone expected";
+    EXPECT_EQ(0, c.badHandles);
 }
 
 } // namespace

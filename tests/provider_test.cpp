@@ -4,6 +4,7 @@
 #include "support/fake_host.h"
 #include "support/plugin_library.h"
 #include "support/simulated_driver.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -177,6 +178,18 @@ TEST_F(Provider, ADriverLackingAnEntryIsNeverCalled) {
     }
 }
 
+TEST_F(Provider, TakesTheHostsEntriesOnlyOnceTheDriverIsBound) {
+    ASSERT_NO_FATAL_FAILURE(loadProvider());
+    EXPECT_EQ(0, plugin->init(host.context()));
+    // A later host offers no settings entries: had the failed PluginInit
+    // taken the first host's, they would be called for this one.
+    ASSERT_NO_FATAL_FAILURE(loadDriver());
+    FakeHost bare(4);
+    EXPECT_EQ(1, plugin->init(bare.context()));
+    EXPECT_TRUE(bare.getCalls.empty());
+    EXPECT_TRUE(bare.setCalls.empty());
+}
+
 TEST_F(Provider, FirstInitSeedsTheDefaults) {
     ASSERT_NO_FATAL_FAILURE(loadDriver());
     ASSERT_NO_FATAL_FAILURE(loadProvider());
@@ -272,6 +285,52 @@ TEST_F(Provider, OpensTheDeviceAndDeliversReadingsThroughSlots14And15) {
     EXPECT_EQ(1, c.closes);
     EXPECT_EQ(0, c.eventsHeld);
     EXPECT_EQ(0, c.callsAfterClose);
+}
+
+TEST_F(Provider, NothingOfAnEndedRunIsHandedOut) {
+    ASSERT_NO_FATAL_FAILURE(startProvider());
+    driver->push(makeReading(8));
+    ASSERT_TRUE(eventually([&] { return driver->counters().fetches == 1; }));
+    // The reader finishes that conversion before it sees the stop.
+    ASSERT_EQ(1, plugin->deInit());
+    EXPECT_TRUE(nothingNew());
+    ASSERT_EQ(1, plugin->init(host.context()));
+    EXPECT_TRUE(nothingNew());
+    ASSERT_EQ(1, plugin->start());
+    EXPECT_TRUE(nothingNew());
+}
+
+// The readings that the ARM build's emulated run converts too (tests/arm):
+// every target hands out exactly the records worked out in records.bin.
+TEST_F(Provider, HandsOutTheSharedReadingsByteForByte) {
+#if defined(_WIN32)
+    const std::string folder = programFolder() + "test-data\\arm\\";
+#else
+    const std::string folder = programFolder() + "test-data/arm/";
+#endif
+    const std::string readings = readFile(folder + "readings.bin");
+    const std::string records = readFile(folder + "records.bin");
+    const size_t kRecordSize = 244, n = readings.size() / sizeof(GPS_POSITION);
+    ASSERT_GT(n, 0u);
+    ASSERT_EQ(n * kRecordSize, records.size());
+    ASSERT_NO_FATAL_FAILURE(startProvider());
+    for (size_t i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        GPS_POSITION p;
+        std::memcpy(&p, readings.data() + i * sizeof p, sizeof p);
+        driver->push(p);
+        const char* expected = records.data() + i * kRecordSize;
+        ASSERT_EQ(1, expected[0] & expected[1]) << "each shared reading publishes both";
+        GpsRecord r;
+        ASSERT_TRUE(fetchPosition(&r));
+        EXPECT_EQ(0, std::memcmp(expected + 4, &r, sizeof r));
+        std::vector<SatelliteRecord> table;
+        int32_t count = -1, expectedCount = 0;
+        ASSERT_TRUE(fetchSatellites(&table, &count));
+        std::memcpy(&expectedCount, expected + 48, sizeof expectedCount);
+        ASSERT_EQ(expectedCount, count);
+        EXPECT_EQ(0, std::memcmp(expected + 52, table.data(), count * sizeof(SatelliteRecord)));
+    }
 }
 
 TEST_F(Provider, ADeviceStateSignalAlonePublishesNothing) {

@@ -8,6 +8,12 @@
 /* CE resolves entries by wide name only. */
 extern "C" FARPROC WINAPI GetProcAddressW(HMODULE module, LPCWSTR name);
 #endif
+#if defined(_WIN32_WCE) && !defined(SetEvent)
+/* On CE, SetEvent is a header macro over this kernel call; coredll has no
+ * entry of that name. */
+extern "C" BOOL WINAPI EventModify(HANDLE event, DWORD action);
+#define SetEvent(event) EventModify(event, 3)
+#endif
 
 void platformLocalTime(LocalTime* out) {
     SYSTEMTIME now;

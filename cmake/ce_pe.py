@@ -1,0 +1,270 @@
+#!/usr/bin/python3
+"""The Windows CE ARM DLL's headers, as a CE 6.0 / Compact 7 loader expects
+them: fixed after the link and checked.
+
+    ce_pe.py fix DLL     sets what the linker cannot, then checks
+    ce_pe.py check DLL   checks only; prints the figures
+
+The linker writes machine 0x1C4 (ARMNT), which CE refuses, and a desktop
+subsystem, and leaves the export and import directories and the export
+tables at odd addresses. `fix` sets machine THUMB (0x1C2) and subsystem
+WINDOWS_CE_GUI (9), version 6.00, and moves both directories (the export
+tables with theirs) to 4-byte aligned room at the end of their section.
+`check` lists every way the image falls short (one reason a line); the
+ARM run's loader refuses a DLL for the same reasons.
+"""
+import struct
+import sys
+
+MACHINE_THUMB = 0x1C2
+SUBSYSTEM_WINDOWS_CE_GUI = 9
+RELOC_ABSOLUTE, RELOC_HIGHLOW = 0, 3
+SIZE_LIMIT = 16 * 1024
+DIR_EXPORT, DIR_IMPORT, DIR_RELOC, DIR_TLS = 0, 1, 5, 9
+
+
+class Image:
+    """A PE image held as bytes, with its headers' offsets."""
+
+    def __init__(self, data):
+        self.data = bytearray(data)
+        if self.data[:2] != b"MZ":
+            raise ValueError("not an MZ image")
+        self.pe = struct.unpack_from("<I", self.data, 0x3C)[0]
+        if self.data[self.pe:self.pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        self.coff = self.pe + 4
+        self.opt = self.coff + 20
+        if self.u16(self.opt) != 0x10B:
+            raise ValueError("not a 32-bit (PE32) image")
+        count = self.u16(self.coff + 2)
+        first = self.opt + self.u16(self.coff + 16)
+        self.sections = []
+        for i in range(count):
+            at = first + 40 * i
+            name = bytes(self.data[at:at + 8]).rstrip(b"\0").decode()
+            vsize, rva, rawsize, rawptr = struct.unpack_from("<IIII", self.data, at + 8)
+            self.sections.append({"name": name, "header": at, "vsize": vsize, "rva": rva,
+                                  "rawsize": rawsize, "rawptr": rawptr})
+
+    def u16(self, at):
+        return struct.unpack_from("<H", self.data, at)[0]
+
+    def u32(self, at):
+        return struct.unpack_from("<I", self.data, at)[0]
+
+    machine = property(lambda self: self.u16(self.coff))
+    image_base = property(lambda self: self.u32(self.opt + 28))
+    entry = property(lambda self: self.u32(self.opt + 16))
+    size_of_image = property(lambda self: self.u32(self.opt + 56))
+    subsystem = property(lambda self: self.u16(self.opt + 68))
+    subsystem_version = property(lambda self: (self.u16(self.opt + 48), self.u16(self.opt + 50)))
+
+    def directory(self, index):
+        return struct.unpack_from("<II", self.data, self.opt + 96 + 8 * index)
+
+    def set_directory(self, index, rva, size):
+        struct.pack_into("<II", self.data, self.opt + 96 + 8 * index, rva, size)
+
+    def section_of(self, rva):
+        for s in self.sections:
+            if s["rva"] <= rva < s["rva"] + max(s["vsize"], s["rawsize"]):
+                return s
+        raise ValueError("RVA 0x%X lies in no section" % rva)
+
+    def offset(self, rva):
+        s = self.section_of(rva)
+        return s["rawptr"] + rva - s["rva"]
+
+    def read(self, rva, size):
+        at = self.offset(rva)
+        return bytes(self.data[at:at + size])
+
+    def string(self, rva):
+        at = self.offset(rva)
+        return bytes(self.data[at:self.data.index(0, at)]).decode("ascii")
+
+    def relocations(self):
+        """(type, rva) of every base relocation entry."""
+        rva, size = self.directory(DIR_RELOC)
+        out, at = [], 0
+        while at + 8 <= size:
+            page, block = struct.unpack("<II", self.read(rva + at, 8))
+            if block < 8:
+                break
+            for i in range((block - 8) // 2):
+                entry = struct.unpack("<H", self.read(rva + at + 8 + 2 * i, 2))[0]
+                out.append((entry >> 12, page + (entry & 0xFFF)))
+            at += block
+        return out
+
+    def imports(self):
+        """{dll name: [entry names]}."""
+        rva, _ = self.directory(DIR_IMPORT)
+        out = {}
+        while rva:
+            lookup, _, _, name, iat = struct.unpack("<IIIII", self.read(rva, 20))
+            if name == 0:
+                break
+            names, slot = [], lookup or iat
+            while True:
+                value = struct.unpack("<I", self.read(slot, 4))[0]
+                if value == 0:
+                    break
+                names.append("#%d" % (value & 0xFFFF) if value & 0x80000000
+                             else self.string(value + 2))
+                slot += 4
+            out[self.string(name)] = names
+            rva += 20
+        return out
+
+    def exports(self):
+        """{name: rva}."""
+        rva, size = self.directory(DIR_EXPORT)
+        if rva == 0:
+            return {}
+        d = struct.unpack("<IIHHIIIIIII", self.read(rva, 40))
+        functions, names, ordinals = d[8], d[9], d[10]
+        out = {}
+        for i in range(d[7]):
+            name = self.string(struct.unpack("<I", self.read(names + 4 * i, 4))[0])
+            index = struct.unpack("<H", self.read(ordinals + 2 * i, 2))[0]
+            out[name] = struct.unpack("<I", self.read(functions + 4 * index, 4))[0]
+        return out
+
+
+def problems(image):
+    """Every way IMAGE falls short of what a CE loader takes; empty if none."""
+    out = []
+    if image.machine != MACHINE_THUMB:
+        out.append("machine 0x%X, not THUMB (0x1C2)" % image.machine)
+    if image.subsystem != SUBSYSTEM_WINDOWS_CE_GUI:
+        out.append("subsystem %d, not WINDOWS_CE_GUI (9)" % image.subsystem)
+    if image.subsystem_version > (6, 0):
+        out.append("subsystem version %d.%02d above 6.00" % image.subsystem_version)
+    if image.u16(image.coff + 18) & 0x0001:
+        out.append("relocations stripped")
+    relocations = image.relocations()
+    if not relocations:
+        out.append("no base relocations")
+    kinds = sorted({kind for kind, _ in relocations} - {RELOC_ABSOLUTE, RELOC_HIGHLOW})
+    if kinds:
+        out.append("base relocation types %s besides HIGHLOW" % kinds)
+    for index, what in ((DIR_EXPORT, "export"), (DIR_IMPORT, "import")):
+        rva, _ = image.directory(index)
+        if rva % 4:
+            out.append("%s directory at 0x%X, not 4-byte aligned" % (what, rva))
+    try:
+        rva, _ = image.directory(DIR_IMPORT)
+        lookup, _, _, _, iat = struct.unpack("<IIIII", image.read(rva, 20)) if rva else (0,) * 5
+        rva, _ = image.directory(DIR_EXPORT)
+        tables = struct.unpack("<III", image.read(rva + 28, 12)) if rva else (0,) * 3
+        if any(t % 4 for t in (lookup, iat) + tables[:2]) or tables[2] % 2:
+            out.append("import or export tables not aligned to their entries")
+    except (ValueError, struct.error) as e:
+        out.append("unreadable directories: %s" % e)
+    if image.directory(DIR_TLS)[0]:
+        out.append("a TLS directory")
+    try:
+        dlls = [name.lower() for name in image.imports()]
+        if dlls != ["coredll.dll"]:
+            out.append("imports from %s, not coredll.dll alone" % dlls)
+        exports = list(image.exports())
+        if exports != ["pluginPreInitMethod"]:
+            out.append("exports %s, not pluginPreInitMethod alone" % exports)
+    except (ValueError, struct.error) as e:
+        out.append("unreadable import or export tables: %s" % e)
+    if len(image.data) > SIZE_LIMIT:
+        out.append("%d bytes, above %d" % (len(image.data), SIZE_LIMIT))
+    return out
+
+
+def append_aligned(image, section, blob):
+    """Places BLOB at the next 4-byte boundary past SECTION's contents, in
+    the file room its raw size already holds; returns its RVA."""
+    start = (section["vsize"] + 3) & ~3
+    if start + len(blob) > section["rawsize"]:
+        raise ValueError("no room in %s for %d bytes" % (section["name"], len(blob)))
+    at = section["rawptr"] + start
+    image.data[at:at + len(blob)] = blob
+    section["vsize"] = start + len(blob)
+    struct.pack_into("<I", image.data, section["header"] + 8, section["vsize"])
+    return section["rva"] + start
+
+
+def move_exports(image):
+    """Rebuilds the export directory and its tables, aligned, with ordinal
+    base 1 and no empty slots (lld leaves slot 0 empty, and aligns neither
+    the directory nor the tables after it)."""
+    rva, _ = image.directory(DIR_EXPORT)
+    if rva == 0:
+        return
+    d = struct.unpack("<IIHHIIIIIII", image.read(rva, 40))
+    dll = image.string(d[4]).encode() + b"\0"
+    entries = sorted(image.exports().items())
+    n = len(entries)
+    section = image.section_of(rva)
+    base = section["rva"] + ((section["vsize"] + 3) & ~3)
+    functions = base + 40
+    names = functions + 4 * n
+    ordinals = names + 4 * n
+    strings = ordinals + ((2 * n + 3) & ~3)
+    blob_names, string_rvas, at = b"", [], strings + len(dll)
+    for name, _ in entries:
+        string_rvas.append(at)
+        blob_names += name.encode() + b"\0"
+        at += len(name) + 1
+    blob = struct.pack("<IIHHIIIIIII", 0, d[1], d[2], d[3], strings, 1, n, n,
+                       functions, names, ordinals)
+    blob += b"".join(struct.pack("<I", target) for _, target in entries)
+    blob += b"".join(struct.pack("<I", s) for s in string_rvas)
+    blob += b"".join(struct.pack("<H", i) for i in range(n))
+    blob += b"\0" * (strings - ordinals - 2 * n) + dll + blob_names
+    image.set_directory(DIR_EXPORT, append_aligned(image, section, blob), len(blob))
+
+
+def move_imports(image):
+    """Moves the import descriptors to an aligned place; the lookup and
+    address tables they name stay where the code expects them."""
+    rva, size = image.directory(DIR_IMPORT)
+    if rva == 0 or rva % 4 == 0:
+        return
+    blob = image.read(rva, size)
+    image.set_directory(DIR_IMPORT, append_aligned(image, image.section_of(rva), blob), size)
+
+
+def fix(image):
+    struct.pack_into("<H", image.data, image.coff, MACHINE_THUMB)
+    struct.pack_into("<H", image.data, image.opt + 68, SUBSYSTEM_WINDOWS_CE_GUI)
+    struct.pack_into("<HH", image.data, image.opt + 48, 6, 0)
+    # Flags of desktop loaders only.
+    struct.pack_into("<H", image.data, image.opt + 70, 0)
+    move_exports(image)
+    move_imports(image)
+
+
+def main(argv):
+    if len(argv) != 3 or argv[1] not in ("fix", "check"):
+        sys.stderr.write(__doc__)
+        return 2
+    path = argv[2]
+    with open(path, "rb") as f:
+        image = Image(f.read())
+    if argv[1] == "fix":
+        fix(image)
+        with open(path, "wb") as f:
+            f.write(image.data)
+    found = problems(image)
+    for p in found:
+        print("%s: %s" % (path, p), file=sys.stderr)
+    if found:
+        return 1
+    imports = image.imports()["coredll.dll"]
+    print("%s: %d bytes, %d HIGHLOW relocations, %d coredll imports (%s)" % (
+        path, len(image.data), sum(k == RELOC_HIGHLOW for k, _ in image.relocations()),
+        len(imports), " ".join(imports)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
