@@ -8,6 +8,7 @@
 
 #include "gpx_track.h"
 #include "ini_store.h"
+#include "navhost_check.h"
 #include "plugin_loader.h"
 #include "settings_host.h"
 #include "text.h"
@@ -59,6 +60,7 @@ enum ExitCode {
 };
 
 const char kUsageText[] = "usage: navhost inspect PLUGIN\n"
+                          "       navhost check PLUGIN\n"
                           "       navhost record [options]\n"
                           "       navhost --help\n";
 
@@ -657,13 +659,15 @@ int navhostMain(std::vector<std::string> args, std::ostream& out, std::ostream& 
         const std::string command = args[0];
         args.erase(args.begin());
         if (command == "--help" || command == "-h" || command == "help") {
-            out << kUsageText << kHelpText;
+            out << kUsageText << kHelpText << kCheckHelpText;
             return kOk;
         }
         if (command == "inspect")
             return inspect(args, out, err);
         if (command == "record")
             return record(args, out, err);
+        if (command == "check")
+            return checkCommand(args, out, err);
         err << "navhost: unknown command \"" << command << "\"\n" << kUsageText;
         return kUsage;
     } catch (const std::exception& e) {

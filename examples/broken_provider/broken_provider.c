@@ -3,7 +3,10 @@
  *  - it hands out a position before PluginStart (its ready flag starts set);
  *  - PluginStop returns 0, where the contract says always 1;
  *  - PluginStart starts a worker thread that PluginDeInit never ends, so a
- *    host that unloads the library after PluginDeInit would crash.
+ *    host that unloads the library after PluginDeInit would crash;
+ *  - PluginStart opens a handle that nothing closes.
+ * Built with BROKEN_CRASH defined (broken_crash), PluginGetPosition after
+ * PluginStop reads through a pointer PluginStop cleared, and crashes.
  * Do not copy it. */
 #if !defined(_WIN32)
 #define _POSIX_C_SOURCE 200112L
@@ -16,6 +19,7 @@
 #include <windows.h>
 #else
 #include <pthread.h>
+#include <stdio.h>
 #include <time.h>
 #endif
 
@@ -26,6 +30,8 @@ static PluginDescriptor descriptor;
 static int ready = 1; /* fault: set before any reading */
 static int threadRunning;
 static volatile int forever = 1;
+static GpsRecord fix;
+static GpsRecord* volatile latest = &fix;
 
 #if defined(_WIN32)
 static DWORD WINAPI worker(LPVOID unused) {
@@ -66,10 +72,19 @@ static int32_t PLUGIN_CALL PluginStart(void) {
 #endif
         threadRunning = 1;
     }
+#if defined(_WIN32)
+    CreateEventA(NULL, FALSE, FALSE, NULL); /* fault: never closed */
+#else
+    fopen("/dev/null", "r"); /* fault: never closed */
+#endif
+    latest = &fix;
     return 1;
 }
 
 static int32_t PLUGIN_CALL PluginStop(void) {
+#if defined(BROKEN_CRASH)
+    latest = NULL;
+#endif
     return 0; /* fault */
 }
 
@@ -79,7 +94,7 @@ static int32_t PLUGIN_CALL PluginDeInit(void) {
 
 static int32_t PLUGIN_CALL PluginGetPosition(GpsRecord* record) {
     if (!ready)
-        return 0;
+        return latest->fixStatus; /* the fix's status: 0, nothing handed out */
     memset(record, 0, sizeof *record);
     record->latitude = 48.0f;
     record->longitude = 11.0f;
