@@ -435,6 +435,8 @@ TEST(HostInspect, RefusesForeignLibrariesWithTheirExitCodes) {
     EXPECT_EQ(2, r.exitCode) << r.err;
     r = runNavhost({"inspect", textFile}, folder);
     EXPECT_EQ(3, r.exitCode) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find('%'))
+        << "a system text's insert left unfilled: " << r.err;
     r = runNavhost({"inspect", builtLibrary("not_a_plugin")}, folder);
     EXPECT_EQ(4, r.exitCode) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("pluginPreInitMethod")) << r.err;
