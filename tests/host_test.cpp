@@ -361,6 +361,29 @@ std::vector<double> svgNumbers(const std::string& svg, const std::string& name) 
     return numbers;
 }
 
+struct SvgText {
+    double x = -1, y = -1;
+    bool endsAtX = false;
+    std::string content;
+};
+
+// The text element ID.
+SvgText svgText(const std::string& svg, const std::string& id) {
+    std::smatch m;
+    SvgText t;
+    if (std::regex_search(
+            svg, m,
+            std::regex(
+                "<text id=\"" + id +
+                "\" x=\"([^\"]*)\" y=\"([^\"]*)\" text-anchor=\"([a-z]*)\"[^>]*>([^<]*)<"))) {
+        t.x = std::stod(m[1]);
+        t.y = std::stod(m[2]);
+        t.endsAtX = m[3] == "end";
+        t.content = m[4];
+    }
+    return t;
+}
+
 TEST(HostTrackPicture, FitsTheTrackNorthUpWithLongitudesShrunkByLatitude) {
     navhost::Track track;
     for (const auto& ll :
@@ -378,7 +401,7 @@ TEST(HostTrackPicture, FitsTheTrackNorthUpWithLongitudesShrunkByLatitude) {
         EXPECT_GE(xy[i], layout.margin - 0.01);
         EXPECT_LE(xy[i], layout.width - layout.margin + 0.01);
         EXPECT_GE(xy[i + 1], layout.margin - 0.01);
-        EXPECT_LE(xy[i + 1], layout.height - layout.margin + 0.01);
+        EXPECT_LE(xy[i + 1], layout.height - layout.footer + 0.01);
     }
     EXPECT_NEAR(xy[0], xy[2], 0.01) << "same longitude, same x";
     EXPECT_GT(xy[1], xy[3]) << "north is up";
@@ -386,13 +409,62 @@ TEST(HostTrackPicture, FitsTheTrackNorthUpWithLongitudesShrunkByLatitude) {
     // 0.02 degrees of longitude at 60 degrees north are as long as about
     // 0.01 degrees of latitude; the spans then fill the height.
     EXPECT_NEAR(0.02 * std::cos(60.005 * 3.14159265358979 / 180) / 0.01, east / north, 0.002);
-    EXPECT_NEAR(layout.height - 2.0 * layout.margin, north, 0.02);
+    EXPECT_NEAR(layout.height - layout.margin - layout.footer, north, 0.02);
+    // The scale bar: a round length, drawn at the track's own scale
+    // (0.01 degrees of latitude are 1112 m).
+    const std::vector<double> bar = svgNumbers(svg, "d");
+    ASSERT_EQ(5u, bar.size()) << svg; // M x y V y H x V y
+    const SvgText barLabel = svgText(svg, "scale-label");
+    EXPECT_EQ("200 m", barLabel.content);
+    EXPECT_NEAR(north / 1111.95, (bar[3] - bar[0]) / 200, 0.001);
+    EXPECT_NE(std::string::npos, svg.find("id=\"north\"")) << "a north arrow";
 
     const std::vector<double> start = svgNumbers(svg, "cx");
     ASSERT_FALSE(start.empty());
     EXPECT_NEAR(xy[0], start[0], 0.01);
     EXPECT_NE(std::string::npos, svg.find("caption &amp; &lt;more&gt;"));
     EXPECT_NE(std::string::npos, svg.find("id=\"end\""));
+}
+
+// A receiver standing still: 0.9 m by 0.6 m of scatter, ending where it
+// started; then a route ending at the bottom of the drawing.
+TEST(HostTrackPicture, DrawsSmallExtentsToTrueScaleWithLabelsApart) {
+    navhost::Track track;
+    const double metre = 1 / 111195.08, east = metre / std::cos(52 * 3.14159265358979 / 180);
+    for (const auto& en : {std::make_pair(0.0, 0.0), std::make_pair(0.9, 0.6),
+                           std::make_pair(0.45, 0.3), std::make_pair(0.0, 0.0)}) {
+        navhost::TrackPoint p;
+        p.latitude = 52 + en.second * metre;
+        p.longitude = 4 + en.first * east;
+        track.points.push_back(p);
+    }
+    navhost::SvgLayout layout;
+    const std::string svg = navhost::trackSvg(track, "a long caption along the bottom", layout);
+    const std::vector<double> xy = svgNumbers(svg, "points");
+    ASSERT_EQ(8u, xy.size()) << svg;
+    const double width = xy[2] - xy[0], height = xy[1] - xy[3];
+    const std::vector<double> bar = svgNumbers(svg, "d");
+    ASSERT_EQ(5u, bar.size()) << svg;
+    const SvgText barLabel = svgText(svg, "scale-label");
+    ASSERT_EQ(" m", barLabel.content.substr(barLabel.content.size() - 2)) << barLabel.content;
+    const double pixelsPerMetre = (bar[3] - bar[0]) / std::stod(barLabel.content);
+    EXPECT_NEAR(0.9 * pixelsPerMetre, width, 0.05) << "drawn to the scale bar's scale";
+    EXPECT_NEAR(0.6 * pixelsPerMetre, height, 0.05);
+    EXPECT_LT(width, 0.05 * layout.width) << "a scatter, not a route across the canvas";
+
+    const SvgText start = svgText(svg, "start-label"), end = svgText(svg, "end-label");
+    const SvgText caption = svgText(svg, "caption");
+    ASSERT_EQ("start", start.content);
+    ASSERT_EQ("end", end.content);
+    EXPECT_TRUE(std::abs(start.y - end.y) >= 14 || start.endsAtX != end.endsAtX)
+        << "the labels of one spot overlap:\n"
+        << svg;
+    EXPECT_LT(std::max(start.y, end.y) + 4, caption.y - 13) << "a label runs into the caption";
+
+    track.points.resize(2);
+    track.points[1].latitude = 51.99; // south of the start: the bottom edge
+    const std::string route = navhost::trackSvg(track, "a long caption along the bottom", layout);
+    EXPECT_LT(svgText(route, "end-label").y + 4, svgText(route, "caption").y - 13) << route;
 }
 
 TEST(HostTrackFiles, FindsTheNewestTrackWrittenUnderAPrefix) {
