@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -626,7 +627,9 @@ TEST_F(HostRecord, EndsOnACountOrWhenPositionsStop) {
 TEST_F(HostRecord, ReportsBadInputWithItsExitCode) {
     EXPECT_EQ(7, record("[SCRIPTED]\nfail_init=true\n").exitCode);
     EXPECT_EQ(8, record("[SCRIPTED]\nfail_start=true\n").exitCode);
-    EXPECT_EQ(11, record("[SCRIPTED]\npositions=4\nno_fix=4\n").exitCode);
+    ProgramResult noFix = record("[SCRIPTED]\npositions=4\nno_fix=4\n");
+    EXPECT_EQ(11, noFix.exitCode);
+    EXPECT_NE(std::string::npos, noFix.err.find("none of the 4 positions had a fix")) << noFix.err;
     EXPECT_TRUE(filesEndingWith(".gpx").empty());
 
     ProgramResult r = record("[SCRIPTED]\n", {"--tracks", folder + "missing"});
@@ -643,25 +646,42 @@ TEST_F(HostRecord, ReportsBadInputWithItsExitCode) {
 }
 
 #if !defined(_WIN32)
-TEST_F(HostRecord, CompletesTheTrackOnInterrupt) {
-    writeFile(settings, "[SCRIPTED]\npositions=1000000\ninterval_ms=20\n");
-    ChildProgram child(navhostProgram(),
-                       {"record", "--provider", builtLibrary("scripted_provider"), "--settings",
-                        settings, "--tracks", tracks, "--duration", "120"},
-                       folder);
-    ASSERT_TRUE(child.started());
-    // The track file appears with the first position.
-    for (int i = 0; i < 600 && filesEndingWith(".gpx").empty(); ++i)
-        usleep(50000);
-    usleep(300000);
-    child.interrupt();
-    ASSERT_EQ(0, child.wait()) << child.err();
-    EXPECT_NE(std::string::npos, child.out().find("stopped:  interrupted")) << child.out();
-    const std::vector<std::string> gpx = filesEndingWith(".gpx");
-    ASSERT_EQ(1u, gpx.size());
-    const std::string text = readFile(gpx[0]);
-    EXPECT_GT(occurrences(text, "<trkpt "), 1u);
-    EXPECT_EQ(text.size() - 8, text.rfind("</gpx>\r\n")) << "the track was completed";
+// Ctrl-C, and a terminal closed under the run.
+TEST_F(HostRecord, CompletesTheTrackOnInterruptAndHangUp) {
+    for (int signal : {SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGHUP");
+        for (const std::string& old : filesEndingWith(".gpx"))
+            std::remove(old.c_str());
+        writeFile(settings, "[SCRIPTED]\npositions=1000000\ninterval_ms=20\n");
+        ChildProgram child(navhostProgram(),
+                           {"record", "--provider", builtLibrary("scripted_provider"), "--settings",
+                            settings, "--tracks", tracks, "--duration", "120"},
+                           folder);
+        ASSERT_TRUE(child.started());
+        // The track file appears with the first position.
+        for (int i = 0; i < 600 && filesEndingWith(".gpx").empty(); ++i)
+            usleep(50000);
+        usleep(300000);
+        child.sendSignal(signal);
+        ASSERT_EQ(0, child.wait()) << child.err();
+        EXPECT_NE(std::string::npos, child.out().find("stopped:  interrupted")) << child.out();
+        const std::vector<std::string> gpx = filesEndingWith(".gpx");
+        ASSERT_EQ(1u, gpx.size());
+        const std::string text = readFile(gpx[0]);
+        EXPECT_GT(occurrences(text, "<trkpt "), 1u);
+        EXPECT_EQ(text.size() - 8, text.rfind("</gpx>\r\n")) << "the track was completed";
+    }
+}
+
+// The simulated driver with nothing to replay: record ends at once.
+TEST(HostRecordSource, RefusesToRecordWithoutAPositionSource) {
+    const std::string folder = testFolder();
+    const std::string bench = programFolder() + ".." + kSeparator + "bench" + kSeparator;
+    unsetenv("GPSAPI_REPLAY_LOG");
+    const ProgramResult r =
+        runProgram(bench + "navhost", {"record", "--tracks", folder, "--duration", "30"}, folder);
+    EXPECT_EQ(14, r.exitCode) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("GPSAPI_REPLAY_LOG")) << r.err;
 }
 #endif
 
