@@ -77,9 +77,27 @@ if [ -f "$plugins/orvane$lib" ]; then
         "${run[@]}" "$host" "$plugins/orvane$lib" >host-orvane.txt
     grep -q 'received 10 positions' host-orvane.txt || fail "orvane: $(cat host-orvane.txt)"
     echo "c_host drove orvane: 10 positions from the replay"
+
+    # navhost runs the example plugin as its recorder; it writes no GPX
+    # track, so navhost does not look for one.
+    [ "$preset" != win32 ] || cp "$build/bench/GPSAPI.DLL" "$prefix/bin/"
+    GPSAPI_REPLAY_LOG=$root/bench/data/bundg_zeus_9.nmea GPSAPI_REPLAY_PACE=host \
+        "${run[@]}" "$navhost" record --provider "$plugins/orvane$lib" \
+        --recorder "$examples/csv_recorder$lib" --tracks . --duration 120 >record.txt 2>&1 ||
+        fail "navhost record with csv_recorder: $(cat record.txt)"
+    grep -q 'not checked (CSVTRACK does not ask for tracks_path)' record.txt ||
+        fail "navhost record with csv_recorder: $(cat record.txt)"
+    positions=$(grep -c ',[23]' track.csv)
+    grep -q "positions $positions " record.txt ||
+        fail "navhost delivered other than the $positions positions the CSV holds: $(cat record.txt)"
+    echo "navhost recorded $positions positions through csv_recorder"
 fi
 
 # navhost check: ours and the example pass, the broken example is caught.
+# Under Wine the simulated driver leaks two handles per load and unload
+# (its static C++ runtime), which the check rightly counts against the
+# provider that loaded it; orvane is checked there without the driver.
+[ "$preset" != win32 ] || rm -f "$prefix/bin/GPSAPI.DLL"
 for plugin in "$plugins/wendmark$lib" "$plugins/orvane$lib" "$examples/csv_recorder$lib"; do
     [ -f "$plugin" ] || continue
     "${run[@]}" "$navhost" check "$plugin" >check.txt 2>&1 || fail "$(cat check.txt)"

@@ -374,7 +374,8 @@ void Checker::expectNothingLeft(const Holdings& before) {
                          " thread(s) still running after PluginDeInit");
     if (after.handles > before.handles)
         found_.push_back(std::to_string(after.handles - before.handles) +
-                         " handle(s) left open after PluginDeInit");
+                         " handle(s) left open after PluginDeInit (by the plugin or a "
+                         "library it loaded)");
 }
 
 void Checker::cycle(const char* scenario, Settings settings, int startStops) {
