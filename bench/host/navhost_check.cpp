@@ -275,7 +275,7 @@ class Checker {
     Checker(const PluginDescriptor* d, std::ostream& out) : d_(d), out_(out), host_(found_) {}
 
     void run();
-    bool crashedOrFound() const { return violations_ > 0; }
+    bool violated() const { return violations_ > 0; }
     // Whether the library may be unloaded: no thread of it is left.
     bool unloadable() const { return threadsLeft_ == 0; }
 
@@ -504,7 +504,7 @@ int checkCommand(const std::vector<std::string>& args, std::ostream& out, std::o
                "(left loaded)\n";
         module.release();
     }
-    const bool clean = !checker.crashedOrFound() && checker.unloadable();
+    const bool clean = !checker.violated() && checker.unloadable();
     out << (clean ? "the plugin keeps the contract\n" : "the plugin breaks the contract\n");
     return clean ? kClean : kViolations;
 }
