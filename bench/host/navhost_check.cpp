@@ -34,9 +34,9 @@ namespace navhost {
 
 const char kCheckHelpText[] =
     "\n"
-    "check PLUGIN\n"
-    "    Checks a plugin library against the plugin contract, for plugin authors:\n"
-    "    its descriptor, then its lifecycle in every order the contract allows:\n"
+    "check PLUGIN...\n"
+    "    Checks plugin libraries against the plugin contract, for plugin authors:\n"
+    "    each one's descriptor, then its lifecycle in every order the contract allows:\n"
     "    data calls before PluginInit and before PluginStart (a provider must hand\n"
     "    out nothing), PluginInit with the settings services absent, present and\n"
     "    holding the values the plugin seeded, PluginStart/PluginStop repeated, data\n"
@@ -45,7 +45,8 @@ const char kCheckHelpText[] =
     "    opened may be left, and the library must unload cleanly. Recorders get\n"
     "    positions without a fix, so that nothing is recorded; the run happens in\n"
     "    a scratch folder that is removed afterwards. Prints one line per\n"
-    "    violation (\"violation: ...\") and exits with\n"
+    "    violation (\"violation: ...\") and exits with (for several plugins, the\n"
+    "    worst)\n"
     "    0   the plugin keeps the contract\n"
     "    2-4 as for record: the library is missing, not loadable, or has no entry\n"
     "    20  contract violations were found\n"
@@ -465,16 +466,9 @@ int load(PluginModule& module, const fs::path& path, std::ostream& err) {
     return kNoEntry;
 }
 
-} // namespace
-
-int checkCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.size() != 1) {
-        err << "usage: navhost check PLUGIN\n";
-        return kUsage;
-    }
-    const fs::path path = fs::absolute(fs::u8path(args[0]));
-    const CrashGuard guard;
-    const ScratchFolder scratch;
+// Checks one library; the exit code for it.
+int checkOne(const std::string& arg, std::ostream& out, std::ostream& err) {
+    const fs::path path = fs::absolute(fs::u8path(arg));
     // Not unloaded at all while a thread of it may still run.
     std::unique_ptr<PluginModule> module(new PluginModule);
     currentStep = "loading the library";
@@ -505,8 +499,28 @@ int checkCommand(const std::vector<std::string>& args, std::ostream& out, std::o
         module.release();
     }
     const bool clean = !checker.violated() && checker.unloadable();
-    out << (clean ? "the plugin keeps the contract\n" : "the plugin breaks the contract\n");
+    out << (clean ? "the plugin keeps the contract\n" : "the plugin breaks the contract\n")
+        << std::flush;
     return clean ? kClean : kViolations;
+}
+
+} // namespace
+
+int checkCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << "usage: navhost check PLUGIN...\n";
+        return kUsage;
+    }
+    const CrashGuard guard;
+    const ScratchFolder scratch;
+    int worst = kClean;
+    for (const std::string& arg : args) {
+        const int code = checkOne(arg, out, err);
+        // A plugin that breaks the contract outweighs one that is missing.
+        if (code == kViolations || worst == kClean)
+            worst = code;
+    }
+    return worst;
 }
 
 } // namespace navhost

@@ -61,7 +61,7 @@ enum ExitCode {
 };
 
 const char kUsageText[] = "usage: navhost inspect PLUGIN\n"
-                          "       navhost check PLUGIN\n"
+                          "       navhost check PLUGIN...\n"
                           "       navhost record [options]\n"
                           "       navhost --help\n";
 
