@@ -1,6 +1,8 @@
-/* The two binary records exchanged between the host and the plugins. Every
- * offset and width below is part of the contract; all values are
- * little-endian and floats are IEEE-754 single precision. */
+/* navplugin/gps_record.h: the two binary records exchanged between the host
+ * and the plugins. Every offset and width below is part of the contract
+ * (checked at compile time, in C and C++); all values are little-endian and
+ * floats are IEEE-754 single precision. The records are plain data, copied
+ * byte for byte; neither side keeps a pointer to the other's record. */
 #ifndef CONTRACT_GPS_RECORD_H
 #define CONTRACT_GPS_RECORD_H
 
@@ -9,8 +11,12 @@
 /* Fix codes carried in GpsRecord::fixStatus. The recorder treats any
  * non-zero value as a usable position; the provider never produces 1. */
 enum FixStatus { FIX_NONE = 0, FIX_2D = 2, FIX_3D = 3 };
+typedef enum FixStatus FixStatus;
 
-/* One position, 44 bytes. */
+/* One position, 44 bytes. A provider fills the caller's record in
+ * PluginGetPosition; a recorder reads the host's record during
+ * PluginSetGPSData only and keeps no pointer to it. */
+typedef struct GpsRecord GpsRecord;
 struct GpsRecord {
     float longitude;       /* degrees, east positive */
     float latitude;        /* degrees, north positive */
@@ -32,6 +38,7 @@ struct GpsRecord {
 
 /* One satellite in view, 16 bytes. A set travels as an array of these and a
  * separate 32-bit count. */
+typedef struct SatelliteRecord SatelliteRecord;
 struct SatelliteRecord {
     uint16_t prn;        /* satellite number, low 8 bits of the driver's */
     uint16_t azimuth;    /* degrees, low 16 bits of the driver's */

@@ -5,7 +5,7 @@
 // called, for which keys, in which order, and with which seed. The decimal
 // reading of setting values is checked against a reference reading.
 #include "../contract/plugin.h"
-#include "../contract/wide_string.h"
+#include "../internal/wide_string.h"
 #include "fuzz_host.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -4,8 +4,8 @@
  * reading (conversion.cpp). The host polls slots 14 and 15 for the data.
  * All state is static; every handle is forgotten as soon as it is released. */
 #include "../contract/plugin.h"
-#include "../contract/settings.h"
-#include "../contract/wide_string.h"
+#include "../internal/settings.h"
+#include "../internal/wide_string.h"
 #include "../platform/atomic.h"
 #include "../platform/platform.h"
 #include "conversion.h"

@@ -3,8 +3,8 @@
  * file per recording period, named after the local time of its first point.
  * All work runs on the host's calling thread; all state is static. */
 #include "../contract/plugin.h"
-#include "../contract/settings.h"
-#include "../contract/wide_string.h"
+#include "../internal/settings.h"
+#include "../internal/wide_string.h"
 #include "../platform/platform.h"
 #include "gpx_text.h"
 #include "track_file.h"

@@ -12,7 +12,7 @@ compiler=${CLANG:-clang}
 
 sources=(
   "$root"/provider/*.cpp
-  "$root"/contract/*.cpp
+  "$root"/internal/*.cpp
   "$root"/platform/win/*.cpp
 )
 

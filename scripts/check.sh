@@ -7,12 +7,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 shopt -s nullglob
-plugin_sources=(contract/*.cpp recorder/*.cpp provider/*.cpp)
+plugin_sources=(internal/*.cpp recorder/*.cpp provider/*.cpp)
 
 echo "C++03, -pedantic, -Werror (host compiler)"
 for f in "${plugin_sources[@]}" platform/posix/*.cpp platform/faults.cpp; do
     g++ -std=c++03 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti -fsyntax-only "$f"
 done
+
+bash scripts/check-headers.sh
 
 if [ -x scripts/check-arm.sh ]; then
     bash scripts/check-arm.sh

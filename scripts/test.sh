@@ -2,8 +2,9 @@
 # Runs every test suite on a fresh or prepared Debian 12 machine: installs
 # what is missing, then builds and tests the linux, linux32 and win32
 # (under Wine) presets, the sanitizer builds, the CE ARM provider on an
-# emulated ARM CPU (ce-arm), the static checks of the
-# deliverables, and a short run of every fuzz target. Exits non-zero when
+# emulated ARM CPU (ce-arm), the static checks of the deliverables, the
+# installed SDK with its examples, and a short run of every fuzz target.
+# Exits non-zero when
 # any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -35,8 +36,13 @@ preset() {
 }
 
 step "static checks" bash scripts/check.sh
-for p in ${NAVPLUGINS_PRESETS:-linux linux32 win32 linux-asan linux-tsan ce-arm}; do
+presets=${NAVPLUGINS_PRESETS:-linux linux32 win32 linux-asan linux-tsan ce-arm}
+for p in $presets; do
     step "suite $p" preset "$p"
+done
+# The installed SDK and its examples, natively and under Wine.
+for p in linux win32; do
+    case " $presets " in *" $p "*) step "SDK and examples $p" bash scripts/check-sdk.sh "$p" ;; esac
 done
 step "deliverables" bash scripts/check-dlls.sh build/win32/bin
 step "fuzz (short)" bash scripts/fuzz.sh "${NAVPLUGINS_FUZZ_SECONDS:-20}"

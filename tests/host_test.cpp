@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -361,6 +362,29 @@ std::vector<double> svgNumbers(const std::string& svg, const std::string& name) 
     return numbers;
 }
 
+struct SvgText {
+    double x = -1, y = -1;
+    bool endsAtX = false;
+    std::string content;
+};
+
+// The text element ID.
+SvgText svgText(const std::string& svg, const std::string& id) {
+    std::smatch m;
+    SvgText t;
+    if (std::regex_search(
+            svg, m,
+            std::regex(
+                "<text id=\"" + id +
+                "\" x=\"([^\"]*)\" y=\"([^\"]*)\" text-anchor=\"([a-z]*)\"[^>]*>([^<]*)<"))) {
+        t.x = std::stod(m[1]);
+        t.y = std::stod(m[2]);
+        t.endsAtX = m[3] == "end";
+        t.content = m[4];
+    }
+    return t;
+}
+
 TEST(HostTrackPicture, FitsTheTrackNorthUpWithLongitudesShrunkByLatitude) {
     navhost::Track track;
     for (const auto& ll :
@@ -378,7 +402,7 @@ TEST(HostTrackPicture, FitsTheTrackNorthUpWithLongitudesShrunkByLatitude) {
         EXPECT_GE(xy[i], layout.margin - 0.01);
         EXPECT_LE(xy[i], layout.width - layout.margin + 0.01);
         EXPECT_GE(xy[i + 1], layout.margin - 0.01);
-        EXPECT_LE(xy[i + 1], layout.height - layout.margin + 0.01);
+        EXPECT_LE(xy[i + 1], layout.height - layout.footer + 0.01);
     }
     EXPECT_NEAR(xy[0], xy[2], 0.01) << "same longitude, same x";
     EXPECT_GT(xy[1], xy[3]) << "north is up";
@@ -386,13 +410,62 @@ TEST(HostTrackPicture, FitsTheTrackNorthUpWithLongitudesShrunkByLatitude) {
     // 0.02 degrees of longitude at 60 degrees north are as long as about
     // 0.01 degrees of latitude; the spans then fill the height.
     EXPECT_NEAR(0.02 * std::cos(60.005 * 3.14159265358979 / 180) / 0.01, east / north, 0.002);
-    EXPECT_NEAR(layout.height - 2.0 * layout.margin, north, 0.02);
+    EXPECT_NEAR(layout.height - layout.margin - layout.footer, north, 0.02);
+    // The scale bar: a round length, drawn at the track's own scale
+    // (0.01 degrees of latitude are 1112 m).
+    const std::vector<double> bar = svgNumbers(svg, "d");
+    ASSERT_EQ(5u, bar.size()) << svg; // M x y V y H x V y
+    const SvgText barLabel = svgText(svg, "scale-label");
+    EXPECT_EQ("200 m", barLabel.content);
+    EXPECT_NEAR(north / 1111.95, (bar[3] - bar[0]) / 200, 0.001);
+    EXPECT_NE(std::string::npos, svg.find("id=\"north\"")) << "a north arrow";
 
     const std::vector<double> start = svgNumbers(svg, "cx");
     ASSERT_FALSE(start.empty());
     EXPECT_NEAR(xy[0], start[0], 0.01);
     EXPECT_NE(std::string::npos, svg.find("caption &amp; &lt;more&gt;"));
     EXPECT_NE(std::string::npos, svg.find("id=\"end\""));
+}
+
+// A receiver standing still: 0.9 m by 0.6 m of scatter, ending where it
+// started; then a route ending at the bottom of the drawing.
+TEST(HostTrackPicture, DrawsSmallExtentsToTrueScaleWithLabelsApart) {
+    navhost::Track track;
+    const double metre = 1 / 111195.08, east = metre / std::cos(52 * 3.14159265358979 / 180);
+    for (const auto& en : {std::make_pair(0.0, 0.0), std::make_pair(0.9, 0.6),
+                           std::make_pair(0.45, 0.3), std::make_pair(0.0, 0.0)}) {
+        navhost::TrackPoint p;
+        p.latitude = 52 + en.second * metre;
+        p.longitude = 4 + en.first * east;
+        track.points.push_back(p);
+    }
+    navhost::SvgLayout layout;
+    const std::string svg = navhost::trackSvg(track, "a long caption along the bottom", layout);
+    const std::vector<double> xy = svgNumbers(svg, "points");
+    ASSERT_EQ(8u, xy.size()) << svg;
+    const double width = xy[2] - xy[0], height = xy[1] - xy[3];
+    const std::vector<double> bar = svgNumbers(svg, "d");
+    ASSERT_EQ(5u, bar.size()) << svg;
+    const SvgText barLabel = svgText(svg, "scale-label");
+    ASSERT_EQ(" m", barLabel.content.substr(barLabel.content.size() - 2)) << barLabel.content;
+    const double pixelsPerMetre = (bar[3] - bar[0]) / std::stod(barLabel.content);
+    EXPECT_NEAR(0.9 * pixelsPerMetre, width, 0.05) << "drawn to the scale bar's scale";
+    EXPECT_NEAR(0.6 * pixelsPerMetre, height, 0.05);
+    EXPECT_LT(width, 0.05 * layout.width) << "a scatter, not a route across the canvas";
+
+    const SvgText start = svgText(svg, "start-label"), end = svgText(svg, "end-label");
+    const SvgText caption = svgText(svg, "caption");
+    ASSERT_EQ("start", start.content);
+    ASSERT_EQ("end", end.content);
+    EXPECT_TRUE(std::abs(start.y - end.y) >= 14 || start.endsAtX != end.endsAtX)
+        << "the labels of one spot overlap:\n"
+        << svg;
+    EXPECT_LT(std::max(start.y, end.y) + 4, caption.y - 13) << "a label runs into the caption";
+
+    track.points.resize(2);
+    track.points[1].latitude = 51.99; // south of the start: the bottom edge
+    const std::string route = navhost::trackSvg(track, "a long caption along the bottom", layout);
+    EXPECT_LT(svgText(route, "end-label").y + 4, svgText(route, "caption").y - 13) << route;
 }
 
 TEST(HostTrackFiles, FindsTheNewestTrackWrittenUnderAPrefix) {
@@ -435,6 +508,8 @@ TEST(HostInspect, RefusesForeignLibrariesWithTheirExitCodes) {
     EXPECT_EQ(2, r.exitCode) << r.err;
     r = runNavhost({"inspect", textFile}, folder);
     EXPECT_EQ(3, r.exitCode) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find('%'))
+        << "a system text's insert left unfilled: " << r.err;
     r = runNavhost({"inspect", builtLibrary("not_a_plugin")}, folder);
     EXPECT_EQ(4, r.exitCode) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("pluginPreInitMethod")) << r.err;
@@ -552,7 +627,9 @@ TEST_F(HostRecord, EndsOnACountOrWhenPositionsStop) {
 TEST_F(HostRecord, ReportsBadInputWithItsExitCode) {
     EXPECT_EQ(7, record("[SCRIPTED]\nfail_init=true\n").exitCode);
     EXPECT_EQ(8, record("[SCRIPTED]\nfail_start=true\n").exitCode);
-    EXPECT_EQ(11, record("[SCRIPTED]\npositions=4\nno_fix=4\n").exitCode);
+    ProgramResult noFix = record("[SCRIPTED]\npositions=4\nno_fix=4\n");
+    EXPECT_EQ(11, noFix.exitCode);
+    EXPECT_NE(std::string::npos, noFix.err.find("none of the 4 positions had a fix")) << noFix.err;
     EXPECT_TRUE(filesEndingWith(".gpx").empty());
 
     ProgramResult r = record("[SCRIPTED]\n", {"--tracks", folder + "missing"});
@@ -569,25 +646,42 @@ TEST_F(HostRecord, ReportsBadInputWithItsExitCode) {
 }
 
 #if !defined(_WIN32)
-TEST_F(HostRecord, CompletesTheTrackOnInterrupt) {
-    writeFile(settings, "[SCRIPTED]\npositions=1000000\ninterval_ms=20\n");
-    ChildProgram child(navhostProgram(),
-                       {"record", "--provider", builtLibrary("scripted_provider"), "--settings",
-                        settings, "--tracks", tracks, "--duration", "120"},
-                       folder);
-    ASSERT_TRUE(child.started());
-    // The track file appears with the first position.
-    for (int i = 0; i < 600 && filesEndingWith(".gpx").empty(); ++i)
-        usleep(50000);
-    usleep(300000);
-    child.interrupt();
-    ASSERT_EQ(0, child.wait()) << child.err();
-    EXPECT_NE(std::string::npos, child.out().find("stopped:  interrupted")) << child.out();
-    const std::vector<std::string> gpx = filesEndingWith(".gpx");
-    ASSERT_EQ(1u, gpx.size());
-    const std::string text = readFile(gpx[0]);
-    EXPECT_GT(occurrences(text, "<trkpt "), 1u);
-    EXPECT_EQ(text.size() - 8, text.rfind("</gpx>\r\n")) << "the track was completed";
+// Ctrl-C, and a terminal closed under the run.
+TEST_F(HostRecord, CompletesTheTrackOnInterruptAndHangUp) {
+    for (int signal : {SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGHUP");
+        for (const std::string& old : filesEndingWith(".gpx"))
+            std::remove(old.c_str());
+        writeFile(settings, "[SCRIPTED]\npositions=1000000\ninterval_ms=20\n");
+        ChildProgram child(navhostProgram(),
+                           {"record", "--provider", builtLibrary("scripted_provider"), "--settings",
+                            settings, "--tracks", tracks, "--duration", "120"},
+                           folder);
+        ASSERT_TRUE(child.started());
+        // The track file appears with the first position.
+        for (int i = 0; i < 600 && filesEndingWith(".gpx").empty(); ++i)
+            usleep(50000);
+        usleep(300000);
+        child.sendSignal(signal);
+        ASSERT_EQ(0, child.wait()) << child.err();
+        EXPECT_NE(std::string::npos, child.out().find("stopped:  interrupted")) << child.out();
+        const std::vector<std::string> gpx = filesEndingWith(".gpx");
+        ASSERT_EQ(1u, gpx.size());
+        const std::string text = readFile(gpx[0]);
+        EXPECT_GT(occurrences(text, "<trkpt "), 1u);
+        EXPECT_EQ(text.size() - 8, text.rfind("</gpx>\r\n")) << "the track was completed";
+    }
+}
+
+// The simulated driver with nothing to replay: record ends at once.
+TEST(HostRecordSource, RefusesToRecordWithoutAPositionSource) {
+    const std::string folder = testFolder();
+    const std::string bench = programFolder() + ".." + kSeparator + "bench" + kSeparator;
+    unsetenv("GPSAPI_REPLAY_LOG");
+    const ProgramResult r =
+        runProgram(bench + "navhost", {"record", "--tracks", folder, "--duration", "30"}, folder);
+    EXPECT_EQ(14, r.exitCode) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("GPSAPI_REPLAY_LOG")) << r.err;
 }
 #endif
 

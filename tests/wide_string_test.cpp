@@ -1,5 +1,5 @@
 // The decimal reading behind the provider's "trace_level" setting.
-#include "../contract/wide_string.h"
+#include "../internal/wide_string.h"
 #include "support/fake_host.h"
 
 #include <gtest/gtest.h>

@@ -8,6 +8,7 @@
 
 #include "gpx_track.h"
 #include "ini_store.h"
+#include "navhost_check.h"
 #include "plugin_loader.h"
 #include "settings_host.h"
 #include "text.h"
@@ -55,10 +56,12 @@ enum ExitCode {
     kNoTracksFolder = 10,
     kNoTrack = 11,
     kTrackUnreadable = 12,
+    kNoPositionSource = 14,
     kUnexpected = 125,
 };
 
 const char kUsageText[] = "usage: navhost inspect PLUGIN\n"
+                          "       navhost check PLUGIN...\n"
                           "       navhost record [options]\n"
                           "       navhost --help\n";
 
@@ -91,6 +94,17 @@ const char kHelpText[] =
     "    --idle SECONDS       end when no new position came for SECONDS\n"
     "    --duration SECONDS   end after SECONDS\n"
     "    --poll MS            poll the provider every MS milliseconds (default 5)\n"
+    "    --no-track           do not look for a track file afterwards (a recorder\n"
+    "                         that does not ask for tracks_path is not checked\n"
+    "                         either: it writes no GPX tracks)\n"
+    "\n"
+    "environment (read by the simulated GPS driver, GPSAPI beside navhost)\n"
+    "    GPSAPI_REPLAY_LOG    the NMEA 0183 log to replay, the position source;\n"
+    "                         without it record refuses to start (exit 14)\n"
+    "    GPSAPI_REPLAY_PACE   unset or 1: the log's own rate; N: N times faster;\n"
+    "                         lockstep: each epoch once the previous one was\n"
+    "                         fetched; host: as lockstep, and each position waits\n"
+    "                         until navhost has received it\n"
     "\n"
     "exit codes\n"
     "    0   success\n"
@@ -104,8 +118,9 @@ const char kHelpText[] =
     "    8   PluginStart failed\n"
     "    9   the settings file cannot be read (or is not a valid INI file)\n"
     "    10  the tracks folder does not exist\n"
-    "    11  the run ended without a track file (no position with a fix)\n"
+    "    11  the run ended without a track file (the message says why)\n"
     "    12  the track file cannot be read back, or its picture not written\n"
+    "    14  no position source: the simulated driver has no GPSAPI_REPLAY_LOG\n"
     "    125 an unexpected failure of navhost itself\n";
 
 // ---- Small system helpers ----
@@ -158,12 +173,27 @@ bool stdoutIsTerminal() {
 std::atomic<bool> interrupted(false);
 
 #if defined(_WIN32)
+// Set once the plugins are stopped and de-initialised.
+HANDLE runFinished = nullptr;
+
 BOOL WINAPI onConsoleControl(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
         interrupted = true;
         return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this returns: first let the run complete
+        // the track, within the few seconds the system allows.
+        interrupted = true;
+        if (runFinished != nullptr)
+            WaitForSingleObject(runFinished, 4500);
+        return TRUE;
+    default:
+        return FALSE;
     }
-    return FALSE;
 }
 #else
 void onSignal(int) {
@@ -171,13 +201,16 @@ void onSignal(int) {
 }
 #endif
 
-// Turns Ctrl-C into a request to end the run, from construction until
-// destruction, when the previous handling comes back.
+// Turns Ctrl-C, a closed terminal (SIGHUP; on Windows the console's close,
+// logoff and shutdown events) and SIGTERM into a request to end the run,
+// from construction until destruction, when the previous handling comes
+// back.
 class InterruptCatcher {
   public:
     InterruptCatcher() {
         interrupted = false;
 #if defined(_WIN32)
+        runFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         SetConsoleCtrlHandler(&onConsoleControl, TRUE);
 #else
         struct sigaction action;
@@ -186,14 +219,26 @@ class InterruptCatcher {
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, &oldInterrupt_);
         sigaction(SIGTERM, &action, &oldTerminate_);
+        sigaction(SIGHUP, &action, &oldHangUp_);
 #endif
     }
     ~InterruptCatcher() {
+        finished();
 #if defined(_WIN32)
         SetConsoleCtrlHandler(&onConsoleControl, FALSE);
+        CloseHandle(runFinished);
+        runFinished = nullptr;
 #else
         sigaction(SIGINT, &oldInterrupt_, nullptr);
         sigaction(SIGTERM, &oldTerminate_, nullptr);
+        sigaction(SIGHUP, &oldHangUp_, nullptr);
+#endif
+    }
+    // The track is complete: a console being closed may now end the process.
+    void finished() const {
+#if defined(_WIN32)
+        if (runFinished != nullptr)
+            SetEvent(runFinished);
 #endif
     }
     InterruptCatcher(const InterruptCatcher&) = delete;
@@ -201,7 +246,7 @@ class InterruptCatcher {
 
   private:
 #if !defined(_WIN32)
-    struct sigaction oldInterrupt_, oldTerminate_;
+    struct sigaction oldInterrupt_, oldTerminate_, oldHangUp_;
 #endif
 };
 
@@ -312,6 +357,7 @@ struct RecordOptions {
     long maxPositions = 0;
     double idleSeconds = 0, durationSeconds = 0;
     unsigned pollMs = 5;
+    bool noTrack = false;
 };
 
 bool parseCount(const std::string& text, long& value) {
@@ -333,13 +379,18 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
     o.provider = folder / (std::string("orvane") + libraryExtension());
     o.recorder = folder / (std::string("wendmark") + libraryExtension());
     o.settings = "navhost.ini";
-    static const char* const known[] = {"--provider",      "--recorder", "--settings", "--tracks",
-                                        "--max-positions", "--idle",     "--duration", "--poll"};
+    static const char* const known[] = {"--provider", "--recorder",      "--settings",
+                                        "--tracks",   "--max-positions", "--idle",
+                                        "--duration", "--poll",          "--no-track"};
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
         if (std::find(std::begin(known), std::end(known), option) == std::end(known)) {
             err << "navhost: " << option << ": unknown option\n";
             return false;
+        }
+        if (option == "--no-track") {
+            o.noTrack = true;
+            continue;
         }
         if (i + 1 >= args.size()) {
             err << "navhost: " << option << " needs a value\n";
@@ -390,7 +441,7 @@ const char* fixText(int fix) {
 }
 
 struct Progress {
-    long positions = 0;
+    long positions = 0, withFix = 0;
     int fix = -1; // of the last position; -1 before the first
     int inView = 0, used = 0;
     bool satellitesKnown = false;
@@ -437,6 +488,35 @@ int chooseTracksPrefix(const RecordOptions& o, IniStore& store, const std::strin
         prefix += pathSeparator();
     store.set(section, "tracks_path", prefix);
     return kOk;
+}
+
+// True when the provider's GPS library is the simulated driver and nothing
+// names a log for it to replay: no position would ever come.
+bool replayWithoutLog() {
+#if defined(_WIN32)
+    const char kDriver[] = "GPSAPI.DLL";
+#else
+    const char kDriver[] = "GPSAPI.so";
+#endif
+    PluginModule driver;
+    if (!driver.attach(kDriver) || driver.symbol("SimGpsReplayFinished") == nullptr)
+        return false;
+    const char* log = std::getenv(SIMGPS_REPLAY_LOG_VARIABLE);
+    return log == nullptr || *log == 0;
+}
+
+// Why the run left no track file, as far as navhost can tell.
+int reportMissingTrack(const Progress& progress, const std::string& recorder,
+                       const std::string& prefix, std::ostream& err) {
+    err << "navhost: no track file was written under " << prefix << ": ";
+    if (progress.positions == 0)
+        err << "no position came from the provider\n";
+    else if (progress.withFix == 0)
+        err << "none of the " << progress.positions << " positions had a fix\n";
+    else
+        err << "the recorder " << recorder << " got " << progress.withFix
+            << " positions with a fix but wrote no GPX file there\n";
+    return kNoTrack;
 }
 
 void saveSettings(IniStore& store, std::ostream& err) {
@@ -504,6 +584,14 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kInitFailed;
     }
     saveSettings(store, err);
+    if (replayWithoutLog()) {
+        provider->deInit();
+        recorder->deInit();
+        err << "navhost: no position source: the simulated GPS driver replays the NMEA log "
+               "named by " SIMGPS_REPLAY_LOG_VARIABLE ", which is not set (see navhost --help)\n";
+        return kNoPositionSource;
+    }
+    const bool tracked = !o.noTrack && host.asked(recorderReport.name, "tracks_path");
     const std::vector<TrackFileState> before = listTrackFiles(prefix);
 
     if (recorder->start() != 1) {
@@ -517,7 +605,9 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
         recorder->stop();
         recorder->deInit();
         err << "navhost: provider " << providerReport.name
-            << ": PluginStart failed (no GPS device?)\n";
+            << ": PluginStart failed (no GPS device? the simulated driver needs "
+               "" SIMGPS_REPLAY_LOG_VARIABLE " to name a readable NMEA log and "
+               "" SIMGPS_REPLAY_PACE_VARIABLE ", if set, a pace it knows; see navhost --help)\n";
         return kStartFailed;
     }
 
@@ -543,6 +633,7 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
             replayEnd.acknowledge();
             ++progress.positions;
             progress.fix = position.fixStatus;
+            progress.withFix += position.fixStatus != FIX_NONE ? 1 : 0;
             lastPosition = Clock::now();
             if (o.maxPositions > 0 && progress.positions >= o.maxPositions)
                 break;
@@ -598,16 +689,21 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
     recorder->stop();
     provider->deInit();
     recorder->deInit();
+    catcher.finished();
     replayEnd.release();
     out << (terminal ? "\r" : "") << progress.line(secondsSince(started)) << "    \n"
         << "stopped:  " << reason << "\n";
 
-    const fs::path trackPath = newestChangedTrack(before, listTrackFiles(prefix));
-    if (trackPath.empty()) {
-        err << "navhost: no track file was written under " << prefix
-            << " (no position with a fix arrived?)\n";
-        return kNoTrack;
+    if (!tracked) {
+        out << "track:    not checked ("
+            << (o.noTrack ? std::string("--no-track")
+                          : recorderReport.name + " does not ask for tracks_path")
+            << ")\n";
+        return kOk;
     }
+    const fs::path trackPath = newestChangedTrack(before, listTrackFiles(prefix));
+    if (trackPath.empty())
+        return reportMissingTrack(progress, recorderReport.name, prefix, err);
     Track track;
     if (!readGpxTrack(trackPath, track, error)) {
         err << "navhost: " << error << "\n";
@@ -657,13 +753,15 @@ int navhostMain(std::vector<std::string> args, std::ostream& out, std::ostream& 
         const std::string command = args[0];
         args.erase(args.begin());
         if (command == "--help" || command == "-h" || command == "help") {
-            out << kUsageText << kHelpText;
+            out << kUsageText << kHelpText << kCheckHelpText;
             return kOk;
         }
         if (command == "inspect")
             return inspect(args, out, err);
         if (command == "record")
             return record(args, out, err);
+        if (command == "check")
+            return checkCommand(args, out, err);
         err << "navhost: unknown command \"" << command << "\"\n" << kUsageText;
         return kUsage;
     } catch (const std::exception& e) {

@@ -146,9 +146,15 @@ LoadStatus PluginModule::load(const fs::path& path, std::string& message) {
     const DWORD error = GetLastError();
     SetErrorMode(oldMode);
     if (module == nullptr) {
-        wchar_t text[512] = {0};
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text / sizeof text[0], nullptr);
+        // The system's texts name their subject as inserts ("%1 is not a
+        // valid application"): every insert is the library's path.
+        const std::wstring subject = path_.wstring();
+        DWORD_PTR inserts[9];
+        for (DWORD_PTR& insert : inserts)
+            insert = reinterpret_cast<DWORD_PTR>(subject.c_str());
+        wchar_t text[1024] = {0};
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, error,
+                       0, text, sizeof text / sizeof text[0], reinterpret_cast<va_list*>(inserts));
         std::string reason = wideToUtf8(WideString(text));
         while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
                                    reason.back() == ' ' || reason.back() == '.'))

@@ -54,8 +54,10 @@ uint8_t PLUGIN_CALL SettingsHost::getSetting(HostContext* context, const WideCha
     Client* client = reinterpret_cast<Client*>(context);
     SettingsHost* host = client->host;
     std::string name, text;
-    if (value == nullptr || !fromPlugin(key, name) ||
-        !host->store_.get(host->sections_[client->section], name, text))
+    if (value == nullptr || !fromPlugin(key, name))
+        return 0;
+    host->asked_.insert(host->sections_[client->section] + "\n" + name);
+    if (!host->store_.get(host->sections_[client->section], name, text))
         return 0;
     WideString wide;
     if (!utf8ToWide(text, wide))
@@ -76,6 +78,10 @@ void PLUGIN_CALL SettingsHost::setSetting(HostContext* context, const WideChar* 
         if (c == '\r' || c == '\n')
             c = ' ';
     host->store_.set(host->sections_[client->section], name, text);
+}
+
+bool SettingsHost::asked(const std::string& section, const std::string& key) const {
+    return asked_.count(section + "\n" + key) > 0;
 }
 
 int32_t PLUGIN_CALL SettingsHost::notOffered() {

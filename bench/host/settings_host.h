@@ -25,6 +25,8 @@ class SettingsHost {
     // The context to hand to the PluginInit of the plugin whose settings
     // live in SECTION. It stays valid as long as this host.
     HostContext* contextFor(const std::string& section);
+    // Whether the plugin of SECTION has asked for KEY through GetSetting.
+    bool asked(const std::string& section, const std::string& key) const;
 
   private:
     // What a plugin sees as its HostContext, followed by what the host
@@ -49,6 +51,7 @@ class SettingsHost {
     // Every value handed to a plugin; a plugin may keep referring to one
     // (the provider does), so none is ever released or moved.
     std::set<WideString> handedOut_;
+    std::set<std::string> asked_; // "SECTION\nKEY"
 };
 
 } // namespace navhost

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <locale>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace navhost {
 
@@ -35,50 +37,153 @@ std::string escapeXml(const std::string& text) {
     return out;
 }
 
-// A marker's label beside X, on the side of the picture with more room.
-std::string label(double x, double y, int width, const char* colour, const char* text) {
+// Metres per degree of latitude on a sphere of the Earth's mean radius.
+const double kMetresPerDegree = 6371008.8 * kPi / 180;
+
+// The room a drawn item takes, in canvas pixels.
+struct Box {
+    double left, top, right, bottom;
+    bool overlaps(const Box& o) const {
+        return left < o.right && o.left < right && top < o.bottom && o.top < bottom;
+    }
+};
+
+// The box of a line of CHARS characters of SIZE pixels at baseline Y,
+// starting at X or ending there; a generous average glyph width.
+Box textBox(double x, double y, size_t chars, double size, bool endsAtX) {
+    const double width = static_cast<double>(chars) * size * 0.62;
+    const double left = endsAtX ? x - width : x;
+    return Box{left, y - size, left + width, y + size * 0.3};
+}
+
+// The longest round length (1, 2 or 5 times a power of ten) up to MAX.
+double roundLength(double max) {
+    const double power = std::pow(10.0, std::floor(std::log10(max)));
+    for (double step : {5.0, 2.0, 1.0})
+        if (step * power <= max)
+            return step * power;
+    return power;
+}
+
+std::string lengthText(double metres) {
     std::ostringstream out;
     out.imbue(std::locale::classic());
-    out.setf(std::ios::fixed);
-    out.precision(2);
-    const bool left = x > width / 2.0;
-    out << "<text x=\"" << (left ? x - 10 : x + 10) << "\" y=\"" << y << "\" text-anchor=\""
-        << (left ? "end" : "start") << "\" font-family=\"sans-serif\" font-size=\"14\" fill=\""
-        << colour << "\">" << text << "</text>\n";
+    if (metres >= 1000)
+        out << metres / 1000 << " km";
+    else if (metres >= 1)
+        out << metres << " m";
+    else
+        out << metres * 100 << " cm";
     return out.str();
+}
+
+// The canvas: writes items and remembers the room they take, so that the
+// labels placed last overlap nothing.
+class Canvas {
+  public:
+    explicit Canvas(const SvgLayout& layout) : layout_(layout) {
+        out_.imbue(std::locale::classic());
+        out_.setf(std::ios::fixed);
+        out_.precision(2);
+    }
+    std::ostringstream& out() { return out_; }
+    void take(const Box& box) { taken_.push_back(box); }
+
+    void text(const char* id, double x, double y, bool endsAtX, double size, const char* colour,
+              const std::string& content) {
+        out_ << "<text id=\"" << id << "\" x=\"" << x << "\" y=\"" << y << "\" text-anchor=\""
+             << (endsAtX ? "end" : "start") << "\" font-family=\"sans-serif\" font-size=\"" << size
+             << "\" fill=\"" << colour << "\">" << escapeXml(content) << "</text>\n";
+    }
+
+    // TEXT beside the marker at (X, Y): the first place around it, moving
+    // outwards, that stays on the canvas and overlaps nothing drawn so far.
+    void label(const char* id, double x, double y, const char* colour, const char* content) {
+        const double size = 14;
+        const size_t chars = std::char_traits<char>::length(content);
+        const Box canvas{0, 0, double(layout_.width), double(layout_.height)};
+        for (int ring = 0; ring < 12; ++ring) {
+            const double dx = 10 + 4 * ring, up = 10 + 12 * ring, down = 22 + 12 * ring;
+            const double places[4][3] = {{x + dx, y - up, 0},
+                                         {x - dx, y - up, 1},
+                                         {x + dx, y + down, 0},
+                                         {x - dx, y + down, 1}};
+            for (const auto& p : places) {
+                const Box box = textBox(p[0], p[1], chars, size, p[2] != 0);
+                if (box.left < canvas.left || box.top < canvas.top || box.right > canvas.right ||
+                    box.bottom > canvas.bottom || overlapsTaken(box))
+                    continue;
+                take(box);
+                text(id, p[0], p[1], p[2] != 0, size, colour, content);
+                return;
+            }
+        }
+        text(id, x + 10, y - 10, false, size, colour, content); // nowhere free: beside it
+    }
+
+  private:
+    bool overlapsTaken(const Box& box) const {
+        for (const Box& t : taken_)
+            if (box.overlaps(t))
+                return true;
+        return false;
+    }
+
+    const SvgLayout& layout_;
+    std::ostringstream out_;
+    std::vector<Box> taken_;
+};
+
+// A bar of a round length, at most a quarter of the drawing wide, bottom
+// left under the drawing; SCALE is pixels per metre.
+void drawScaleBar(Canvas& c, const SvgLayout& layout, double scale) {
+    const double metres = roundLength((layout.width - 2.0 * layout.margin) / 4 / scale);
+    const double length = metres * scale;
+    const double x = layout.margin, y = layout.height - 40;
+    c.out() << "<path id=\"scale\" d=\"M " << x << " " << y - 6 << " V " << y << " H " << x + length
+            << " V " << y - 6 << "\" fill=\"none\" stroke=\"#333333\" "
+            << "stroke-width=\"2\"/>\n";
+    const std::string text = lengthText(metres);
+    c.text("scale-label", x + length + 8, y + 4, false, 12, "#333333", text);
+    c.take(Box{x - 2, y - 8, x + length + 8 + textBox(0, 0, text.size(), 12, false).right, y + 6});
+}
+
+// An arrow pointing up with an N beside it, in the top right corner.
+void drawNorthArrow(Canvas& c, const SvgLayout& layout) {
+    const double x = layout.width - 22.0, top = 8;
+    c.out() << "<path id=\"north\" d=\"M " << x << " " << top << " L " << x - 7 << " " << top + 24
+            << " L " << x << " " << top + 18 << " L " << x + 7 << " " << top + 24
+            << " Z\" fill=\"#333333\"/>\n";
+    c.text("north-label", x - 12, top + 20, true, 14, "#333333", "N");
+    c.take(Box{x - 26, top - 2, x + 9, top + 26});
 }
 
 } // namespace
 
 std::string trackSvg(const Track& track, const std::string& caption, const SvgLayout& layout) {
     const TrackSummary s = summarize(track);
-    // Plane coordinates: east and north in degrees of latitude.
+    // Plane coordinates in metres east and north of the south-west corner.
     const double midLatitude = (s.minLatitude + s.maxLatitude) / 2;
-    const double xScale = std::cos(midLatitude * kPi / 180);
-    const double spanX = (s.maxLongitude - s.minLongitude) * xScale;
-    const double spanY = s.maxLatitude - s.minLatitude;
+    const double east = std::cos(midLatitude * kPi / 180) * kMetresPerDegree;
+    const double spanX = (s.maxLongitude - s.minLongitude) * east;
+    const double spanY = (s.maxLatitude - s.minLatitude) * kMetresPerDegree;
     const double roomX = layout.width - 2.0 * layout.margin;
-    const double roomY = layout.height - 2.0 * layout.margin;
-    double scale = 1;
-    if (spanX > 0 && spanY > 0)
-        scale = std::min(roomX / spanX, roomY / spanY);
-    else if (spanX > 0)
-        scale = roomX / spanX;
-    else if (spanY > 0)
-        scale = roomY / spanY;
-    // The drawing is centred in the room the margins leave.
+    const double roomY = layout.height - double(layout.margin) - layout.footer;
+    // Pixels per metre; never more than the minimum extent allows.
+    const double scale = std::min(roomX / std::max(spanX, layout.minExtentMetres),
+                                  roomY / std::max(spanY, layout.minExtentMetres));
+    // The drawing is centred in its room.
     const double left = layout.margin + (roomX - spanX * scale) / 2;
-    const double bottom = layout.height - layout.margin - (roomY - spanY * scale) / 2;
-
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    out.setf(std::ios::fixed);
-    out.precision(2);
+    const double bottom = layout.height - layout.footer - (roomY - spanY * scale) / 2;
     auto x = [&](const TrackPoint& p) {
-        return left + (p.longitude - s.minLongitude) * xScale * scale;
+        return left + (p.longitude - s.minLongitude) * east * scale;
     };
-    auto y = [&](const TrackPoint& p) { return bottom - (p.latitude - s.minLatitude) * scale; };
+    auto y = [&](const TrackPoint& p) {
+        return bottom - (p.latitude - s.minLatitude) * kMetresPerDegree * scale;
+    };
 
+    Canvas c(layout);
+    std::ostringstream& out = c.out();
     out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << layout.width << "\" height=\""
         << layout.height << "\" viewBox=\"0 0 " << layout.width << " " << layout.height << "\">\n"
@@ -94,13 +199,18 @@ std::string trackSvg(const Track& track, const std::string& caption, const SvgLa
     out << "<circle id=\"start\" cx=\"" << x(first) << "\" cy=\"" << y(first)
         << "\" r=\"7\" fill=\"#2ca02c\"><title>start</title></circle>\n"
         << "<rect id=\"end\" x=\"" << x(last) - 6 << "\" y=\"" << y(last) - 6
-        << "\" width=\"12\" height=\"12\" fill=\"#d62728\"><title>end</title></rect>\n"
-        << label(x(first), y(first) - 10, layout.width, "#2ca02c", "start")
-        << label(x(last), y(last) + 22, layout.width, "#d62728", "end") << "<text x=\""
-        << layout.margin << "\" y=\"" << layout.height - 12
-        << "\" font-family=\"sans-serif\" font-size=\"13\" fill=\"#444444\">" << escapeXml(caption)
-        << "</text>\n"
-        << "</svg>\n";
+        << "\" width=\"12\" height=\"12\" fill=\"#d62728\"><title>end</title></rect>\n";
+    c.take(Box{x(first) - 7, y(first) - 7, x(first) + 7, y(first) + 7});
+    c.take(Box{x(last) - 6, y(last) - 6, x(last) + 6, y(last) + 6});
+
+    drawScaleBar(c, layout, scale);
+    drawNorthArrow(c, layout);
+    const double captionY = layout.height - 12.0;
+    c.text("caption", layout.margin, captionY, false, 13, "#444444", caption);
+    c.take(Box{0, captionY - 14, double(layout.width), double(layout.height)});
+    c.label("start-label", x(first), y(first), "#2ca02c", "start");
+    c.label("end-label", x(last), y(last), "#d62728", "end");
+    out << "</svg>\n";
     return out.str();
 }
 

@@ -1,6 +1,8 @@
 // A picture of a track: the path as a polyline over an equirectangular
-// projection corrected by the cosine of the middle latitude, scaled to fit,
-// with its start and end marked.
+// projection corrected by the cosine of the middle latitude, north up,
+// scaled to fit but never to less than a minimum extent (so that a receiver
+// standing still is drawn as the small scatter it is), with its start and
+// end marked and labelled, a scale bar and a north arrow.
 #pragma once
 
 #include "gpx_track.h"
@@ -12,7 +14,9 @@ namespace navhost {
 
 struct SvgLayout {
     int width = 800, height = 600;
-    int margin = 40;
+    int margin = 40;             // left, top and right of the drawing
+    int footer = 70;             // below the drawing: scale bar and caption
+    double minExtentMetres = 50; // the least extent drawn across either axis
 };
 
 // The SVG document for TRACK, which must have at least one point. CAPTION

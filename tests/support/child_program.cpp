@@ -111,8 +111,16 @@ bool ChildProgram::started() const {
 
 void ChildProgram::interrupt() {
 #if !defined(_WIN32)
+    sendSignal(SIGINT);
+#endif
+}
+
+void ChildProgram::sendSignal(int number) {
+#if defined(_WIN32)
+    (void)number;
+#else
     if (pid_ > 0 && !waited_)
-        kill(pid_, SIGINT);
+        kill(pid_, number);
 #endif
 }
 

@@ -1,9 +1,10 @@
-/* The few wide-string operations the plugins need, written here so that
- * they behave the same on every target whatever width wchar_t has there. */
+/* Our plugins' own helper, not part of the SDK: the few wide-string
+ * operations the plugins need, written here so that they behave the same
+ * on every target whatever width wchar_t has there. */
 #ifndef CONTRACT_WIDE_STRING_H
 #define CONTRACT_WIDE_STRING_H
 
-#include "base.h"
+#include "../contract/base.h"
 
 /* Copies at most capacity - 1 units of SRC into DST and terminates it.
  * Returns the number of units copied. capacity must be at least 1. */

@@ -1,9 +1,10 @@
-/* The host's settings services as a plugin holds them, and the read-or-seed
- * exchange of one setting that both plugins use for each of their keys. */
+/* Our plugins' own helper, not part of the SDK: the host's settings
+ * services as a plugin holds them, and the read-or-seed exchange of one
+ * setting that both plugins use for each of their keys. */
 #ifndef CONTRACT_SETTINGS_H
 #define CONTRACT_SETTINGS_H
 
-#include "plugin.h"
+#include "../contract/plugin.h"
 
 /* The two service entries a plugin has taken; null while not held. */
 struct HostEntries {

@@ -1,0 +1,526 @@
+// navhost check PLUGIN: loads the plugin, checks its descriptor, then runs
+// it through the orders of calls the contract allows (init/start/stop/
+// deInit and their repeats, data calls before start and after stop, with
+// the settings services absent, present and holding values) and reports
+// every contract violation on a line of its own. A crash is reported too,
+// with the step that caused it.
+#include "navhost_check.h"
+
+#include "plugin_loader.h"
+#include "text.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <thread>
+#include <type_traits>
+
+#if defined(_WIN32)
+#include <windows.h>
+// windows.h first
+#include <tlhelp32.h>
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace navhost {
+
+const char kCheckHelpText[] =
+    "\n"
+    "check PLUGIN...\n"
+    "    Checks plugin libraries against the plugin contract, for plugin authors:\n"
+    "    each one's descriptor, then its lifecycle in every order the contract allows:\n"
+    "    data calls before PluginInit and before PluginStart (a provider must hand\n"
+    "    out nothing), PluginInit with the settings services absent, present and\n"
+    "    holding the values the plugin seeded, PluginStart/PluginStop repeated, data\n"
+    "    calls after PluginStop, PluginStop without PluginStart, PluginDeInit after\n"
+    "    each cycle. After each PluginDeInit no thread and no handle the plugin\n"
+    "    opened may be left, and the library must unload cleanly. Recorders get\n"
+    "    positions without a fix, so that nothing is recorded; the run happens in\n"
+    "    a scratch folder that is removed afterwards. Prints one line per\n"
+    "    violation (\"violation: ...\") and exits with (for several plugins, the\n"
+    "    worst)\n"
+    "    0   the plugin keeps the contract\n"
+    "    2-4 as for record: the library is missing, not loadable, or has no entry\n"
+    "    20  contract violations were found\n"
+    "    21  the plugin crashed (the step is named)\n";
+
+namespace {
+
+enum CheckExit { kClean = 0, kUsage = 1, kMissing = 2, kNotLoadable = 3, kNoEntry = 4 };
+const int kViolations = 20;
+const int kCrashed = 21;
+
+// ---- Crashes ----
+
+// What the checker is doing, for the crash report; static text only.
+const char* volatile currentStep = "loading";
+
+void writeCrash(const char* what) {
+    char text[512];
+    std::snprintf(text, sizeof text, "violation: the plugin crashed (%s) during: %s\n", what,
+                  currentStep);
+#if defined(_WIN32)
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written,
+              nullptr);
+#else
+    if (write(STDERR_FILENO, text, std::strlen(text)) < 0)
+        return;
+#endif
+}
+
+#if defined(_WIN32)
+LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* e) {
+    char what[64];
+    std::snprintf(what, sizeof what, "exception 0x%08lX",
+                  static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode));
+    writeCrash(what);
+    ExitProcess(kCrashed);
+}
+#else
+const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+
+void onCrashSignal(int signal) {
+    writeCrash(signal == SIGSEGV ? "SIGSEGV"
+               : signal == SIGBUS ? "SIGBUS"
+               : signal == SIGILL ? "SIGILL"
+               : signal == SIGFPE ? "SIGFPE"
+                                  : "SIGABRT");
+    _exit(kCrashed);
+}
+#endif
+
+// Turns a crash anywhere in the process into a report and exit code 21,
+// from construction to destruction.
+class CrashGuard {
+  public:
+    CrashGuard() {
+#if defined(_WIN32)
+        old_ = SetUnhandledExceptionFilter(&onUnhandledException);
+#else
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = &onCrashSignal;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < kSignalCount; ++i)
+            sigaction(kCrashSignals[i], &action, &old_[i]);
+#endif
+    }
+    ~CrashGuard() {
+#if defined(_WIN32)
+        SetUnhandledExceptionFilter(old_);
+#else
+        for (size_t i = 0; i < kSignalCount; ++i)
+            sigaction(kCrashSignals[i], &old_[i], nullptr);
+#endif
+    }
+    CrashGuard(const CrashGuard&) = delete;
+    CrashGuard& operator=(const CrashGuard&) = delete;
+
+  private:
+#if defined(_WIN32)
+    LPTOP_LEVEL_EXCEPTION_FILTER old_;
+#else
+    static const size_t kSignalCount = sizeof kCrashSignals / sizeof kCrashSignals[0];
+    struct sigaction old_[kSignalCount];
+#endif
+};
+
+// ---- What the process holds ----
+
+size_t threadCount() {
+#if defined(_WIN32)
+    size_t n = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        n += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    CloseHandle(snapshot);
+    return n;
+#else
+    std::error_code ec;
+    size_t n = 0;
+    for (fs::directory_iterator i("/proc/self/task", ec), end; !ec && i != end; i.increment(ec))
+        ++n;
+    return n;
+#endif
+}
+
+size_t handleCount() {
+#if defined(_WIN32)
+    // Probed one by one: Wine's GetProcessHandleCount does not count. A
+    // checker's process holds few handles, all of low values.
+    size_t n = 0;
+    DWORD flags = 0;
+    for (uintptr_t h = 4; h < 0x4000; h += 4)
+        n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
+    return n;
+#else
+    std::error_code ec;
+    size_t n = 0;
+    for (fs::directory_iterator i("/proc/self/fd", ec), end; !ec && i != end; i.increment(ec))
+        ++n;
+    return n;
+#endif
+}
+
+struct Holdings {
+    size_t threads, handles;
+    static Holdings now() { return Holdings{threadCount(), handleCount()}; }
+};
+
+// ---- The checker's host services ----
+
+enum class Settings { Absent, Present };
+
+// One HostContext; GetSetting answers from what SetSetting stored. Every
+// string handed out stays valid until the check ends.
+class CheckHost {
+  public:
+    explicit CheckHost(std::vector<std::string>& violations) : violations_(violations) {
+        static_assert(std::is_standard_layout<Client>::value, "the context leads its client");
+        std::memset(&client_, 0, sizeof client_);
+        std::memset(&services_, 0, sizeof services_);
+        for (HostServiceEntry& e : table_)
+            e = reinterpret_cast<HostServiceEntry>(&notOffered);
+        table_[HOST_SERVICE_GET_SETTING] = reinterpret_cast<HostServiceEntry>(&getSetting);
+        table_[HOST_SERVICE_SET_SETTING] = reinterpret_cast<HostServiceEntry>(&setSetting);
+        client_.context.services = &services_;
+        client_.host = this;
+    }
+    CheckHost(const CheckHost&) = delete;
+    CheckHost& operator=(const CheckHost&) = delete;
+
+    HostContext* context(Settings settings) {
+        services_.entries = settings == Settings::Present ? table_ : nullptr;
+        services_.entryCount = settings == Settings::Present ? kEntryCount : 0;
+        return &client_.context;
+    }
+    void setInInit(bool inInit) { inInit_ = inInit; }
+    size_t stored() const { return values_.size(); }
+
+  private:
+    static const int32_t kEntryCount = 8;
+    struct Client {
+        HostContext context;
+        CheckHost* host;
+    };
+
+    // A string from the plugin: not null and terminated within reason.
+    bool readable(const WideChar* s, const char* service, const char* what) {
+        size_t n = 0;
+        while (s != nullptr && n < 4096 && s[n] != 0)
+            ++n;
+        if (s != nullptr && n < 4096)
+            return true;
+        violations_.push_back(std::string(service) + " was given " +
+                              (s == nullptr ? "a null " : "an unterminated ") + what);
+        return false;
+    }
+    void calledFromInit(const char* service) {
+        if (!inInit_)
+            violations_.push_back(std::string(service) + " was called outside PluginInit");
+    }
+
+    static uint8_t PLUGIN_CALL getSetting(HostContext* context, const WideChar* key,
+                                          const WideChar** value) {
+        CheckHost* host = reinterpret_cast<Client*>(context)->host;
+        host->calledFromInit("GetSetting");
+        if (value == nullptr) {
+            host->violations_.push_back("GetSetting was given a null value pointer");
+            return 0;
+        }
+        if (!host->readable(key, "GetSetting", "key"))
+            return 0;
+        const auto found = host->values_.find(WideString(key));
+        if (found == host->values_.end())
+            return 0;
+        host->handedOut_.push_back(found->second);
+        *value = host->handedOut_.back().c_str();
+        return 1;
+    }
+    static void PLUGIN_CALL setSetting(HostContext* context, const WideChar* key,
+                                       const WideChar* value) {
+        CheckHost* host = reinterpret_cast<Client*>(context)->host;
+        host->calledFromInit("SetSetting");
+        if (host->readable(key, "SetSetting", "key") &&
+            host->readable(value, "SetSetting", "value"))
+            host->values_[WideString(key)] = WideString(value);
+    }
+    static int32_t PLUGIN_CALL notOffered() { return 0; }
+
+    std::vector<std::string>& violations_;
+    Client client_;
+    HostServices services_;
+    HostServiceEntry table_[kEntryCount];
+    std::map<WideString, WideString> values_;
+    std::deque<WideString> handedOut_;
+    bool inInit_ = false;
+};
+
+// ---- The lifecycle runs ----
+
+class Checker {
+  public:
+    Checker(const PluginDescriptor* d, std::ostream& out) : d_(d), out_(out), host_(found_) {}
+
+    void run();
+    bool violated() const { return violations_ > 0; }
+    // Whether the library may be unloaded: no thread of it is left.
+    bool unloadable() const { return threadsLeft_ == 0; }
+
+  private:
+    bool provider() const { return d_->kind == PLUGIN_KIND_SUPPLIES_GPS; }
+    void report(const std::string& scenario);
+    void expectResult(const char* entry, int32_t result, bool zeroAllowed);
+    void dataMustBeEmpty(const char* when);
+    void exerciseData(int rounds);
+    void cycle(const char* scenario, Settings settings, int startStops);
+    void expectNothingLeft(const Holdings& before);
+
+    const PluginDescriptor* d_;
+    std::ostream& out_;
+    std::vector<std::string> found_;
+    CheckHost host_;
+    int violations_ = 0;
+    size_t threadsLeft_ = 0;
+};
+
+void Checker::report(const std::string& scenario) {
+    for (const std::string& v : found_)
+        out_ << "violation: " << scenario << ": " << v << "\n";
+    violations_ += static_cast<int>(found_.size());
+    out_ << (found_.empty() ? "ok:        " : "failed:    ") << scenario << "\n" << std::flush;
+    found_.clear();
+}
+
+void Checker::expectResult(const char* entry, int32_t result, bool zeroAllowed) {
+    if (result == 1 || (zeroAllowed && result == 0))
+        return;
+    found_.push_back(std::string(entry) + " returned " + std::to_string(result) + ", expected " +
+                     (zeroAllowed ? "0 or 1" : "1"));
+}
+
+// A provider hands nothing out before PluginStart: 0, and nothing written.
+void Checker::dataMustBeEmpty(const char* when) {
+    if (!provider())
+        return;
+    GpsRecord record;
+    std::memset(&record, 0xA5, sizeof record);
+    GpsRecord untouched = record;
+    currentStep = "PluginGetPosition before PluginStart";
+    const int32_t got = d_->gpsData.getPosition(&record);
+    if (got != 0 || std::memcmp(&record, &untouched, sizeof record) != 0)
+        found_.push_back(std::string("PluginGetPosition handed out a position ") + when +
+                         " (returned " + std::to_string(got) + ")");
+    if (d_->getSatellites == nullptr)
+        return;
+    SatelliteRecord satellites[SATELLITE_TABLE_SIZE];
+    std::memset(satellites, 0xA5, sizeof satellites);
+    int32_t count = -7;
+    currentStep = "PluginGetSatellites before PluginStart";
+    const int32_t gotSatellites = d_->getSatellites(satellites, &count);
+    if (gotSatellites != 0 || count != -7)
+        found_.push_back(std::string("PluginGetSatellites handed out satellites ") + when +
+                         " (returned " + std::to_string(gotSatellites) + ")");
+}
+
+// Data calls as a host makes them; a provider's count must fit the table.
+void Checker::exerciseData(int rounds) {
+    for (int i = 0; i < rounds; ++i) {
+        GpsRecord record;
+        std::memset(&record, 0, sizeof record);
+        if (!provider()) {
+            currentStep = "PluginSetGPSData";
+            d_->gpsData.setGPSData(&record); // fix status 0: nothing to record
+            continue;
+        }
+        currentStep = "PluginGetPosition";
+        expectResult("PluginGetPosition", d_->gpsData.getPosition(&record), true);
+        if (d_->getSatellites != nullptr) {
+            SatelliteRecord satellites[SATELLITE_TABLE_SIZE];
+            int32_t count = 0;
+            currentStep = "PluginGetSatellites";
+            if (d_->getSatellites(satellites, &count) == 1 &&
+                (count < 0 || count > SATELLITE_TABLE_SIZE))
+                found_.push_back("PluginGetSatellites gave count " + std::to_string(count));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// After PluginDeInit, the process holds what it held before PluginInit.
+// Threads get a moment to be gone once joined.
+void Checker::expectNothingLeft(const Holdings& before) {
+    Holdings after = Holdings::now();
+    for (int i = 0; i < 25 && (after.threads > before.threads || after.handles > before.handles);
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        after = Holdings::now();
+    }
+    threadsLeft_ = after.threads > before.threads ? after.threads - before.threads : 0;
+    if (threadsLeft_ > 0)
+        found_.push_back(std::to_string(threadsLeft_) +
+                         " thread(s) still running after PluginDeInit");
+    if (after.handles > before.handles)
+        found_.push_back(std::to_string(after.handles - before.handles) +
+                         " handle(s) left open after PluginDeInit (by the plugin or a "
+                         "library it loaded)");
+}
+
+void Checker::cycle(const char* scenario, Settings settings, int startStops) {
+    const Holdings before = Holdings::now();
+    host_.setInInit(true);
+    currentStep = "PluginInit";
+    const int32_t initialised = d_->init(host_.context(settings));
+    host_.setInInit(false);
+    expectResult("PluginInit", initialised, true);
+    if (initialised == 1) {
+        dataMustBeEmpty("after PluginInit, before PluginStart");
+        currentStep = "PluginStop without PluginStart";
+        expectResult("PluginStop without PluginStart", d_->stop(), false);
+        for (int i = 0; i < startStops; ++i) {
+            currentStep = "PluginStart";
+            const int32_t started = d_->start();
+            expectResult("PluginStart", started, true);
+            if (started == 1)
+                exerciseData(provider() ? 30 : 3);
+            currentStep = "PluginStop";
+            expectResult("PluginStop", d_->stop(), false);
+            exerciseData(2); // allowed after PluginStop
+        }
+    } else {
+        out_ << "note:      " << scenario << ": PluginInit returned " << initialised
+             << ", so only PluginDeInit follows\n";
+    }
+    currentStep = "PluginDeInit";
+    expectResult("PluginDeInit", d_->deInit(), false);
+    expectNothingLeft(before);
+    report(scenario);
+}
+
+void Checker::run() {
+    dataMustBeEmpty("before PluginInit");
+    report("data calls before PluginInit");
+    cycle("settings services absent; PluginStart/PluginStop once", Settings::Absent, 1);
+    if (threadsLeft_ > 0)
+        return; // a second cycle would only pile up threads
+    cycle("settings services present, empty store; PluginStart/PluginStop twice", Settings::Present,
+          2);
+    cycle(host_.stored() > 0 ? "settings holding the values the plugin seeded"
+                             : "settings services present again (nothing was seeded)",
+          Settings::Present, 1);
+    cycle("PluginInit then PluginDeInit, no PluginStart", Settings::Present, 0);
+}
+
+// Runs inside FOLDER, a scratch folder, and comes back.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        std::error_code ec;
+        previous_ = fs::current_path(ec);
+        path_ = fs::temp_directory_path(ec) /
+                ("navhost-check-" +
+                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        if (fs::create_directories(path_, ec))
+            fs::current_path(path_, ec);
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        fs::current_path(previous_, ec);
+        fs::remove_all(path_, ec);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  private:
+    fs::path previous_, path_;
+};
+
+int load(PluginModule& module, const fs::path& path, std::ostream& err) {
+    std::string message;
+    switch (module.load(path, message)) {
+    case LoadStatus::Loaded:
+        return kClean;
+    case LoadStatus::Missing:
+        err << "navhost: " << message << "\n";
+        return kMissing;
+    case LoadStatus::NotLoadable:
+        err << "navhost: " << message << "\n";
+        return kNotLoadable;
+    case LoadStatus::NoEntry:
+        break;
+    }
+    err << "navhost: " << message << "\n";
+    return kNoEntry;
+}
+
+// Checks one library; the exit code for it.
+int checkOne(const std::string& arg, std::ostream& out, std::ostream& err) {
+    const fs::path path = fs::absolute(fs::u8path(arg));
+    // Not unloaded at all while a thread of it may still run.
+    std::unique_ptr<PluginModule> module(new PluginModule);
+    currentStep = "loading the library";
+    const int code = load(*module, path, err);
+    if (code != kClean)
+        return code;
+    out << "library:   " << module->path().u8string() << "\n";
+    currentStep = "pluginPreInitMethod";
+    const DescriptorReport report = inspectDescriptor(module->entry());
+    for (const std::string& problem : report.problems)
+        out << "violation: descriptor: " << problem << "\n";
+    if (!report.conforms()) {
+        out << "failed:    descriptor\n";
+        return kViolations;
+    }
+    out << "ok:        descriptor (" << report.name << ", kind " << report.descriptor->kind
+        << ")\n";
+    Checker checker(report.descriptor, out);
+    checker.run();
+    if (checker.unloadable()) {
+        currentStep = "unloading the library after PluginDeInit";
+        module->unload();
+        // A thread that outlived PluginDeInit crashes here, in unmapped code.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    } else {
+        out << "violation: the library cannot be unloaded safely: a thread of it still runs "
+               "(left loaded)\n";
+        module.release();
+    }
+    const bool clean = !checker.violated() && checker.unloadable();
+    out << (clean ? "the plugin keeps the contract\n" : "the plugin breaks the contract\n")
+        << std::flush;
+    return clean ? kClean : kViolations;
+}
+
+} // namespace
+
+int checkCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << "usage: navhost check PLUGIN...\n";
+        return kUsage;
+    }
+    const CrashGuard guard;
+    const ScratchFolder scratch;
+    int worst = kClean;
+    for (const std::string& arg : args) {
+        const int code = checkOne(arg, out, err);
+        // A plugin that breaks the contract outweighs one that is missing.
+        if (code == kViolations || worst == kClean)
+            worst = code;
+    }
+    return worst;
+}
+
+} // namespace navhost
