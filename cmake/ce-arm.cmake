@@ -18,7 +18,7 @@ set(CE_DIR ${CMAKE_SOURCE_DIR}/platform/win/ce)
 
 add_library(orvane_ce OBJECT
     provider/provider.cpp provider/conversion.cpp
-    contract/settings.cpp contract/wide_string.cpp
+    internal/settings.cpp internal/wide_string.cpp
     platform/win/platform_win.cpp ${CE_DIR}/coredll_stubs.S)
 target_compile_definitions(orvane_ce PRIVATE _WIN32_WCE=0x600 DECLSPEC_IMPORT=)
 target_include_directories(orvane_ce SYSTEM PRIVATE ${MINGW_INCLUDE})
