@@ -34,15 +34,30 @@ add_custom_command(OUTPUT ${CE_COREDLL}
     DEPENDS ${CE_DIR}/coredll.def
     COMMENT "coredll import library")
 
+# The same version resource as the desktop DLLs, FILEOS plain 32-bit Windows
+# as CE's own DLLs carry; lld-link takes the compiled .res as it is.
+find_program(CE_RC NAMES llvm-rc llvm-rc-14 REQUIRED)
+set(RC_NAME orvane)
+set(RC_PRODUCT "ORVANE")
+set(RC_DESCRIPTION "ORVANE GPS provider plugin")
+set(RC_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
+set(RC_FILEOS 0x4L)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/orvane_version.rc @ONLY)
+set(CE_RES ${CMAKE_BINARY_DIR}/orvane_version.res)
+add_custom_command(OUTPUT ${CE_RES}
+    COMMAND ${CE_RC} /fo ${CE_RES} ${CMAKE_BINARY_DIR}/orvane_version.rc
+    DEPENDS ${CMAKE_BINARY_DIR}/orvane_version.rc
+    COMMENT "Version resource")
+
 set(CE_DLL ${CMAKE_BINARY_DIR}/bin/orvane.dll)
 add_custom_command(OUTPUT ${CE_DLL}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/bin
     COMMAND ${CE_LLD_LINK} /dll /machine:arm /nodefaultlib /entry:DllEntry
             /def:${CMAKE_SOURCE_DIR}/provider/orvane.def /base:0x10000000 /opt:ref
             /opt:noicf /Brepro /out:${CE_DLL} /implib:${CMAKE_BINARY_DIR}/lib/orvane.lib
-            $<TARGET_OBJECTS:orvane_ce> ${CE_COREDLL}
+            $<TARGET_OBJECTS:orvane_ce> ${CE_COREDLL} ${CE_RES}
     COMMAND ${CE_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/ce_pe.py fix ${CE_DLL}
-    DEPENDS orvane_ce $<TARGET_OBJECTS:orvane_ce> ${CE_COREDLL}
+    DEPENDS orvane_ce $<TARGET_OBJECTS:orvane_ce> ${CE_COREDLL} ${CE_RES}
             ${CMAKE_SOURCE_DIR}/provider/orvane.def ${CMAKE_SOURCE_DIR}/cmake/ce_pe.py
     COMMAND_EXPAND_LISTS
     COMMENT "Linking and fixing up the CE ARM orvane.dll")

@@ -20,7 +20,7 @@ MACHINE_THUMB = 0x1C2
 SUBSYSTEM_WINDOWS_CE_GUI = 9
 RELOC_ABSOLUTE, RELOC_HIGHLOW = 0, 3
 SIZE_LIMIT = 16 * 1024
-DIR_EXPORT, DIR_IMPORT, DIR_RELOC, DIR_TLS = 0, 1, 5, 9
+DIR_EXPORT, DIR_IMPORT, DIR_RESOURCE, DIR_RELOC, DIR_TLS = 0, 1, 2, 5, 9
 
 
 class Image:
@@ -165,6 +165,8 @@ def problems(image):
         out.append("unreadable directories: %s" % e)
     if image.directory(DIR_TLS)[0]:
         out.append("a TLS directory")
+    if not image.directory(DIR_RESOURCE)[0] or "Marvek Ltd.".encode("utf-16-le") not in image.data:
+        out.append("no version resource")
     try:
         dlls = [name.lower() for name in image.imports()]
         if dlls != ["coredll.dll"]:
