@@ -36,7 +36,11 @@ const char kHeaderDesc[] = "</name>\r\n"
 const char kHeaderEnd[] = "Z</time>\r\n"
                           "</metadata>\r\n"
                           "<trk><name>Track: Auto track</name><trkseg>\r\n";
-const char kFooter[] = "</trkseg></trk>\r\n</gpx>\r\n";
+const size_t kHeaderMax =
+    sizeof kHeaderStart + sizeof kHeaderDesc + sizeof kHeaderEnd + 2 * kFileNameMax;
+CONTRACT_STATIC_ASSERT(kHeaderMax <= TRACK_HEADER_MAX, header_fits);
+/* A period whose name is taken moves on a second at a time, this often. */
+const int kNameTries = 60;
 
 PluginDescriptor descriptor;
 HostEntries hostEntries;
@@ -71,8 +75,35 @@ char* appendFileName(char* out, const LocalTime& t) {
     return APPEND_LITERAL(out, ".gpx");
 }
 
-bool openTrackFile() {
-    platformLocalTime(&createdAt);
+/* Moves T on by one second, carrying into the minute, hour, day, month and
+ * year of the proleptic Gregorian calendar. */
+void addOneSecond(LocalTime* t) {
+    if (++t->second < 60)
+        return;
+    t->second = 0;
+    if (++t->minute < 60)
+        return;
+    t->minute = 0;
+    if (++t->hour < 24)
+        return;
+    t->hour = 0;
+    static const int32_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const int32_t y = t->year;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int32_t days =
+        t->month >= 1 && t->month <= 12 ? kDays[t->month - 1] + (t->month == 2 && leap) : 31;
+    if (++t->day <= days)
+        return;
+    t->day = 1;
+    if (++t->month <= 12)
+        return;
+    t->month = 1;
+    ++t->year;
+}
+
+/* Creates the file named after createdAt, with its header; false when the
+ * file cannot be created, *nameTaken telling whether the name exists. */
+bool createTrackFile(bool* nameTaken) {
     char name[kFileNameMax];
     const size_t nameLength = static_cast<size_t>(appendFileName(name, createdAt) - name);
 
@@ -83,10 +114,8 @@ bool openTrackFile() {
     for (size_t i = 0; i < nameLength; ++i)
         path[n++] = static_cast<WideChar>(name[i]);
     path[n] = 0;
-    if (!trackFileOpen(path))
-        return false;
 
-    char header[sizeof kHeaderStart + sizeof kHeaderDesc + sizeof kHeaderEnd + 2 * kFileNameMax];
+    char header[kHeaderMax];
     char* out = APPEND_LITERAL(header, kHeaderStart);
     memcpy(out, name, nameLength);
     out += nameLength;
@@ -94,16 +123,34 @@ bool openTrackFile() {
     out = appendDateTime(out, createdAt.year, createdAt.month, createdAt.day, createdAt.hour,
                          createdAt.minute, createdAt.second, "--T::");
     out = APPEND_LITERAL(out, kHeaderEnd);
-    trackFileAppend(header, static_cast<size_t>(out - header));
-    return true;
+    return trackFileCreate(path, header, static_cast<size_t>(out - header), nameTaken);
+}
+
+/* Opens the period's file, named after the local time now. An existing
+ * file is never replaced: while the name is taken (a quick restart, another
+ * host, the hour repeated when daylight saving time ends), the period takes
+ * the next second, in its name and its header alike. */
+bool openTrackFile() {
+    platformLocalTime(&createdAt);
+    for (int tries = 0; tries < kNameTries; ++tries) {
+        bool nameTaken = false;
+        if (createTrackFile(&nameTaken))
+            return true;
+        if (!nameTaken)
+            return false;
+        addOneSecond(&createdAt);
+    }
+    return false;
 }
 
 /* Longest point line: the literal text, four numbers and the time. */
 const size_t kPointLineMax = 128 + 4 * GPX_FIXED6_MAX + 6 * GPX_INT_MAX;
 
-/* Builds the point's line straight in the file's write buffer. */
-void appendTrackPoint(const GpsRecord& r) {
-    char* out = trackFileReserve(kPointLineMax);
+CONTRACT_STATIC_ASSERT(kPointLineMax <= TRACK_LINE_MAX, line_fits);
+
+/* Builds the point's line in place and writes it. */
+void writeTrackPoint(const GpsRecord& r) {
+    char* out = trackFileLine();
     if (out == 0)
         return;
     out = APPEND_LITERAL(out, "<trkpt lon=\"");
@@ -117,15 +164,7 @@ void appendTrackPoint(const GpsRecord& r) {
     out = APPEND_LITERAL(out, "</ele><hdop>");
     out = appendFixed6(out, r.hdop);
     out = APPEND_LITERAL(out, "</hdop></trkpt>\r\n");
-    trackFileCommit(out);
-}
-
-/* Completes and forgets the current file, if any. */
-void closeTrackFile() {
-    if (trackFileIsOpen()) {
-        trackFileAppend(kFooter, sizeof kFooter - 1);
-        trackFileClose();
-    }
+    trackFileCommitLine(out);
 }
 
 /* A record is usable when it has a fix and every value the point prints is
@@ -153,15 +192,16 @@ void PLUGIN_CALL PluginSetGPSData(const GpsRecord* record) {
         return;
     /* The period's first usable record opens its file. On failure the
      * record is dropped; the next usable one tries again under a name taken
-     * from the clock then. */
+     * from the clock then. Each point is on disk, the file complete, when
+     * this returns. */
     if (!trackFileIsOpen() && !openTrackFile())
         return;
-    appendTrackPoint(*record);
+    writeTrackPoint(*record);
 }
 
 int32_t PLUGIN_CALL PluginStop() {
     if (recording) {
-        closeTrackFile();
+        trackFileClose();
         recording = false;
     }
     return 1;
@@ -169,7 +209,7 @@ int32_t PLUGIN_CALL PluginStop() {
 
 int32_t PLUGIN_CALL PluginDeInit() {
     if (recording)
-        closeTrackFile();
+        trackFileClose();
     return 1;
 }
 

@@ -4,60 +4,100 @@
 
 #include <string.h>
 
+const char kTrackFooter[] = "</trkseg></trk>\r\n</gpx>\r\n";
+CONTRACT_STATIC_ASSERT(sizeof kTrackFooter - 1 == TRACK_FOOTER_LENGTH, footer_length);
+
 namespace {
 
 PlatformHandle file;
-char buffer[TRACK_BUFFER_SIZE];
-size_t buffered;
+/* The header, then room for one line and the footer: a point's write is one
+ * contiguous run of this, starting at the line once the header is on disk. */
+char area[TRACK_HEADER_MAX + TRACK_LINE_MAX + TRACK_FOOTER_LENGTH];
+size_t headerSize;
+/* Bytes of the header and whole points on disk: where the footer goes. */
+uint32_t end;
+bool headerOnDisk;
+bool footerOnDisk;
+/* A cut back to the last whole point (and its footer) that the system
+ * refused; nothing is written before it has been made. */
+bool cutPending;
 
-void flush() {
-    if (buffered > 0)
-        platformFileWrite(file, buffer, buffered);
-    buffered = 0;
+char* line() {
+    return area + headerSize;
+}
+
+/* Cuts the file after the last whole point, or after its footer when that
+ * is known to be on disk. */
+bool cutBack() {
+    const uint32_t size = end + (footerOnDisk ? TRACK_FOOTER_LENGTH : 0);
+    cutPending = !platformFileTruncate(file, size);
+    return !cutPending;
+}
+
+/* Writes the header if the file lacks it, LENGTH bytes of line and the
+ * footer at the end of the last whole point. On failure the file may hold
+ * part of these bytes. */
+bool writeAtEnd(size_t length) {
+    char* const at = line();
+    memcpy(at + length, kTrackFooter, TRACK_FOOTER_LENGTH);
+    const char* const from = headerOnDisk ? at : area;
+    const size_t size = static_cast<size_t>(at + length + TRACK_FOOTER_LENGTH - from);
+    /* Offsets are 32-bit: a track stops growing before 4 GiB. */
+    if (size > 0xFFFFFFFFu - end || !platformFileWriteAt(file, end, from, size))
+        return false;
+    end += static_cast<uint32_t>(size - TRACK_FOOTER_LENGTH);
+    headerOnDisk = true;
+    footerOnDisk = true;
+    return true;
+}
+
+/* After a failed write: puts the footer back where it was (space the file
+ * already had) and cuts off whatever the write left beyond it. Where the
+ * footer cannot be written either, the file ends after its last whole point
+ * and the next point or the close writes the footer. */
+void undoFailedWrite() {
+    footerOnDisk = false;
+    footerOnDisk = writeAtEnd(0);
+    cutBack();
 }
 
 } // namespace
 
-bool trackFileOpen(const WideChar* path) {
-    file = platformFileCreate(path);
-    buffered = 0;
-    return file != 0;
+bool trackFileCreate(const WideChar* path, const char* header, size_t size, bool* nameTaken) {
+    file = platformFileCreateNew(path, nameTaken);
+    if (file == 0)
+        return false;
+    memcpy(area, header, size);
+    headerSize = size;
+    end = 0;
+    headerOnDisk = false;
+    footerOnDisk = false;
+    cutPending = false;
+    return true;
 }
 
 bool trackFileIsOpen() {
     return file != 0;
 }
 
-void trackFileAppend(const char* data, size_t size) {
-    if (file == 0)
+char* trackFileLine() {
+    return file != 0 ? line() : 0;
+}
+
+void trackFileCommitLine(const char* lineEnd) {
+    if (cutPending && !cutBack())
         return;
-    if (buffered + size > sizeof buffer) {
-        flush();
-        if (size > sizeof buffer) {
-            platformFileWrite(file, data, size);
-            return;
-        }
-    }
-    memcpy(buffer + buffered, data, size);
-    buffered += size;
-}
-
-char* trackFileReserve(size_t size) {
-    if (file == 0)
-        return 0;
-    if (buffered + size > sizeof buffer)
-        flush();
-    return buffer + buffered;
-}
-
-void trackFileCommit(const char* end) {
-    buffered = static_cast<size_t>(end - buffer);
+    if (!writeAtEnd(static_cast<size_t>(lineEnd - line())))
+        undoFailedWrite();
 }
 
 void trackFileClose() {
     if (file == 0)
         return;
-    flush();
+    if (!cutPending || cutBack()) {
+        if (!footerOnDisk && !writeAtEnd(0))
+            cutBack();
+    }
     platformFileClose(file);
     file = 0;
 }

@@ -1,28 +1,39 @@
-/* The one open track file and its write buffer, in static storage. Output
- * is buffered and reaches the file when the buffer fills and at close, not
- * after each point. */
+/* The one open track file, in static storage. The file on disk is a whole
+ * GPX document after every point: each point is one positioned write of its
+ * line over the footer, followed by the footer again, so that a process
+ * that dies between two points leaves a complete track. A write that fails,
+ * or writes part of its bytes, is undone: the footer goes back over the
+ * end of the last whole point and the file is cut there, so no line is ever
+ * left cut. Nothing is flushed to the medium: a power loss may still lose
+ * what the system had not written out. */
 #ifndef RECORDER_TRACK_FILE_H
 #define RECORDER_TRACK_FILE_H
 
 #include "../contract/base.h"
 
-/* Size of the static write buffer. */
-#define TRACK_BUFFER_SIZE 8192
+/* Longest header and point line the recorder writes. */
+#define TRACK_HEADER_MAX 640
+#define TRACK_LINE_MAX 400
 
-/* Creates (truncating) the file at PATH; false when it cannot be created. */
-bool trackFileOpen(const WideChar* path);
+/* The two footer lines. */
+extern const char kTrackFooter[];
+#define TRACK_FOOTER_LENGTH 25
+
+/* Creates the file at PATH, only where no file of that name exists; HEADER
+ * (SIZE bytes, at most TRACK_HEADER_MAX) goes out with the first point.
+ * False when the file cannot be created, *nameTaken telling whether the
+ * name exists. */
+bool trackFileCreate(const WideChar* path, const char* header, size_t size, bool* nameTaken);
 bool trackFileIsOpen();
-/* Appends SIZE bytes. A failing write drops what it could not write and
- * the file carries on: a write error is not reported to the host. */
-void trackFileAppend(const char* data, size_t size);
-/* Room for SIZE bytes (at most TRACK_BUFFER_SIZE) straight in the write
- * buffer, writing out what is buffered first when it lacks the room; null
- * when no file is open. The bytes count once trackFileCommit is given the
- * end of what was written there; nothing else may come in between. */
-char* trackFileReserve(size_t size);
-void trackFileCommit(const char* end);
-/* Writes out what is buffered and closes the file; the file is forgotten
- * whatever the outcome. */
+/* Where the next point's line (at most TRACK_LINE_MAX bytes) is built; null
+ * when no file is open. */
+char* trackFileLine();
+/* Writes the line that ends at END: header when the file lacks it, line
+ * and footer, in one write at the end of the last whole point. A point that
+ * cannot be written is dropped and the file kept whole. */
+void trackFileCommitLine(const char* end);
+/* Leaves the file complete where the system lets it, and closes it; the
+ * file is forgotten whatever the outcome. */
 void trackFileClose();
 
 #endif
