@@ -7,6 +7,7 @@
 #define RECORDER_GPX_TEXT_H
 
 #include "../contract/base.h"
+#include "../platform/platform.h"
 
 #include <string.h>
 
@@ -42,6 +43,10 @@ inline char* appendInt(char* out, int32_t value, int width) {
     }
     return appendIntAnyWidth(out, value, width);
 }
+
+/* Moves T on by one second, carrying into the minute, hour, day, month and
+ * year of the proleptic Gregorian calendar (a track's next free name). */
+void addOneSecond(LocalTime* t);
 
 /* True when VALUE is neither infinite nor NaN. */
 inline bool isFiniteFloat(float value) {

@@ -75,32 +75,6 @@ char* appendFileName(char* out, const LocalTime& t) {
     return APPEND_LITERAL(out, ".gpx");
 }
 
-/* Moves T on by one second, carrying into the minute, hour, day, month and
- * year of the proleptic Gregorian calendar. */
-void addOneSecond(LocalTime* t) {
-    if (++t->second < 60)
-        return;
-    t->second = 0;
-    if (++t->minute < 60)
-        return;
-    t->minute = 0;
-    if (++t->hour < 24)
-        return;
-    t->hour = 0;
-    static const int32_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int32_t y = t->year;
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    const int32_t days =
-        t->month >= 1 && t->month <= 12 ? kDays[t->month - 1] + (t->month == 2 && leap) : 31;
-    if (++t->day <= days)
-        return;
-    t->day = 1;
-    if (++t->month <= 12)
-        return;
-    t->month = 1;
-    ++t->year;
-}
-
 /* Creates the file named after createdAt, with its header; false when the
  * file cannot be created, *nameTaken telling whether the name exists. */
 bool createTrackFile(bool* nameTaken) {

@@ -4,15 +4,15 @@
 
 #include <string.h>
 
-const char kTrackFooter[] = "</trkseg></trk>\r\n</gpx>\r\n";
-CONTRACT_STATIC_ASSERT(sizeof kTrackFooter - 1 == TRACK_FOOTER_LENGTH, footer_length);
-
 namespace {
+
+const char kFooter[] = "</trkseg></trk>\r\n</gpx>\r\n";
+const size_t kFooterLength = sizeof kFooter - 1;
 
 PlatformHandle file;
 /* The header, then room for one line and the footer: a point's write is one
  * contiguous run of this, starting at the line once the header is on disk. */
-char area[TRACK_HEADER_MAX + TRACK_LINE_MAX + TRACK_FOOTER_LENGTH];
+char area[TRACK_HEADER_MAX + TRACK_LINE_MAX + kFooterLength];
 size_t headerSize;
 /* Bytes of the header and whole points on disk: where the footer goes. */
 uint32_t end;
@@ -29,7 +29,7 @@ char* line() {
 /* Cuts the file after the last whole point, or after its footer when that
  * is known to be on disk. */
 bool cutBack() {
-    const uint32_t size = end + (footerOnDisk ? TRACK_FOOTER_LENGTH : 0);
+    const uint32_t size = end + (footerOnDisk ? kFooterLength : 0);
     cutPending = !platformFileTruncate(file, size);
     return !cutPending;
 }
@@ -39,13 +39,13 @@ bool cutBack() {
  * part of these bytes. */
 bool writeAtEnd(size_t length) {
     char* const at = line();
-    memcpy(at + length, kTrackFooter, TRACK_FOOTER_LENGTH);
+    memcpy(at + length, kFooter, kFooterLength);
     const char* const from = headerOnDisk ? at : area;
-    const size_t size = static_cast<size_t>(at + length + TRACK_FOOTER_LENGTH - from);
+    const size_t size = static_cast<size_t>(at + length + kFooterLength - from);
     /* Offsets are 32-bit: a track stops growing before 4 GiB. */
     if (size > 0xFFFFFFFFu - end || !platformFileWriteAt(file, end, from, size))
         return false;
-    end += static_cast<uint32_t>(size - TRACK_FOOTER_LENGTH);
+    end += static_cast<uint32_t>(size - kFooterLength);
     headerOnDisk = true;
     footerOnDisk = true;
     return true;

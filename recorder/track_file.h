@@ -15,10 +15,6 @@
 #define TRACK_HEADER_MAX 640
 #define TRACK_LINE_MAX 400
 
-/* The two footer lines. */
-extern const char kTrackFooter[];
-#define TRACK_FOOTER_LENGTH 25
-
 /* Creates the file at PATH, only where no file of that name exists; HEADER
  * (SIZE bytes, at most TRACK_HEADER_MAX) goes out with the first point.
  * False when the file cannot be created, *nameTaken telling whether the

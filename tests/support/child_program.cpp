@@ -112,7 +112,17 @@ bool ChildProgram::started() const {
 void ChildProgram::interrupt() {
 #if !defined(_WIN32)
     if (pid_ > 0 && !waited_)
-        kill(pid_, SIGINT);
+        ::kill(pid_, SIGINT);
+#endif
+}
+
+void ChildProgram::kill() {
+    if (!started() || waited_)
+        return;
+#if defined(_WIN32)
+    TerminateProcess(process_, 137);
+#else
+    ::kill(pid_, SIGKILL);
 #endif
 }
 

@@ -18,6 +18,8 @@ class ChildProgram {
     bool started() const;
     // Sends the interrupt a Ctrl-C gives (POSIX only).
     void interrupt();
+    // Ends the process at once, as a crash does: SIGKILL, TerminateProcess.
+    void kill();
     // Waits for the end and returns the exit code (-1 when not started or
     // ended by a signal).
     int wait();
