@@ -123,6 +123,23 @@ GPX_RARE_PATH char* appendWholeOrSpecial(char* out, uint32_t biased, uint32_t fr
     return out + 7;
 }
 
+/* Values below 2^-9 (SHIFT above 32): no whole part, and the decimals
+ * need more than 32 bits of fraction. The product stays below 2^44, so
+ * from a shift of 45 on the decimals are 0. */
+GPX_RARE_PATH char* appendTiny(char* out, uint32_t mantissa, int shift) {
+    uint32_t micros = 0;
+    if (shift <= 44) {
+        const uint64_t scaled = static_cast<uint64_t>(mantissa) * 1000000u;
+        const uint64_t half = static_cast<uint64_t>(1) << (shift - 1);
+        const uint64_t rest = scaled & ((half << 1) - 1);
+        micros = static_cast<uint32_t>(scaled >> shift);
+        if (rest > half || (rest == half && (micros & 1u)))
+            ++micros;
+    }
+    memcpy(out, "0.", 2);
+    return appendSixDigits(out + 2, micros);
+}
+
 } // namespace
 
 char* appendFixed6(char* out, float value) {
@@ -136,37 +153,47 @@ char* appendFixed6(char* out, float value) {
 
     /* |value| = mantissa / 2^shift exactly, = whole + part / 2^shift. The
      * decimals are round(part * 10^6 / 2^shift), ties to even; as 10^6 is
-     * even, that is also how the value as a whole rounds to millionths. The
-     * product stays below 2^44, so from a shift of 45 on the decimals are 0.
-     * No 64-bit division, which 32-bit targets would call out for. */
+     * even, that is also how the value as a whole rounds to millionths. */
     const uint32_t mantissa = biased == 0 ? fraction : (fraction | 0x800000u);
     const int shift = biased == 0 ? 149 : 150 - static_cast<int>(biased);
+    if (shift > 32)
+        return appendTiny(out, mantissa, shift);
     uint32_t whole = 0;
     uint32_t part = mantissa;
     if (shift < 24) {
         whole = mantissa >> shift;
         part = mantissa & ((1u << shift) - 1u);
     }
-    uint32_t micros = 0;
-    if (shift <= 44) {
-        const uint64_t scaled = static_cast<uint64_t>(part) * 1000000u;
-        const uint64_t half = static_cast<uint64_t>(1) << (shift - 1);
-        const uint64_t rest = scaled & ((half << 1) - 1);
-        micros = static_cast<uint32_t>(scaled >> shift);
-        if (rest > half || (rest == half && (micros & 1u)))
-            ++micros;
-        if (micros == 1000000u) {
-            micros = 0;
-            ++whole;
-        }
+    /* The part as a 32-bit binary fraction, times 10^6: the high word is
+     * the decimals cut off, the low word what was cut. One 32 x 32 bit
+     * multiplication, which 32-bit targets do in one instruction. */
+    const uint32_t scaledPart = part << (32 - shift);
+    const uint64_t product = static_cast<uint64_t>(scaledPart) * 1000000u;
+    uint32_t micros = static_cast<uint32_t>(product >> 32);
+    const uint32_t rest = static_cast<uint32_t>(product);
+    if (rest > 0x80000000u || (rest == 0x80000000u && (micros & 1u)))
+        ++micros;
+    if (micros == 1000000u) {
+        micros = 0;
+        ++whole;
     }
-    /* Coordinates, altitudes and dilutions mostly have one or two digits
+    /* Coordinates, altitudes and dilutions mostly have up to four digits
      * before the point. */
     if (whole < 10u) {
         *out++ = static_cast<char>('0' + whole);
     } else if (whole < 100u) {
         memcpy(out, kDigitPairs + 2 * whole, 2);
         out += 2;
+    } else if (whole < 1000u) {
+        const uint32_t high = whole / 100u;
+        *out = static_cast<char>('0' + high);
+        memcpy(out + 1, kDigitPairs + 2 * (whole - high * 100u), 2);
+        out += 3;
+    } else if (whole < 10000u) {
+        const uint32_t high = whole / 100u;
+        memcpy(out, kDigitPairs + 2 * high, 2);
+        memcpy(out + 2, kDigitPairs + 2 * (whole - high * 100u), 2);
+        out += 4;
     } else {
         out = appendUnsigned32(out, whole);
     }

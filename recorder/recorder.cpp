@@ -122,6 +122,39 @@ const size_t kPointLineMax = 128 + 4 * GPX_FIXED6_MAX + 6 * GPX_INT_MAX;
 
 CONTRACT_STATIC_ASSERT(kPointLineMax <= TRACK_LINE_MAX, line_fits);
 
+/* The point time's text up to the seconds, "YYYY-MM-DDThh:mm:", which
+ * changes once a minute, and the fields it was made from. */
+struct MinuteText {
+    int32_t year;
+    uint8_t month, day, hour, minute;
+    size_t length;
+    char text[5 * GPX_INT_MAX + 5];
+};
+MinuteText minuteText = {0, 0, 0, 0, 0, 0, {0}};
+
+/* The point's "YYYY-MM-DDThh:mm:ss". */
+char* appendPointTime(char* out, const GpsRecord& r) {
+    MinuteText& m = minuteText;
+    if (r.minute != m.minute || r.hour != m.hour || r.day != m.day || r.month != m.month ||
+        r.year != m.year || m.length == 0) {
+        char* end = appendDateTime(m.text, r.year, r.month, r.day, r.hour, r.minute, 0, "--T::");
+        m.length = static_cast<size_t>(end - 2 - m.text);
+        m.year = r.year;
+        m.month = r.month;
+        m.day = r.day;
+        m.hour = r.hour;
+        m.minute = r.minute;
+    }
+    if (m.length == 17) {
+        memcpy(out, m.text, 17);
+        out += 17;
+    } else {
+        memcpy(out, m.text, m.length);
+        out += m.length;
+    }
+    return appendInt(out, r.second, 2);
+}
+
 /* Builds the point's line in place and writes it. */
 void writeTrackPoint(const GpsRecord& r) {
     char* out = trackFileLine();
@@ -132,7 +165,7 @@ void writeTrackPoint(const GpsRecord& r) {
     out = APPEND_LITERAL(out, "\" lat=\"");
     out = appendFixed6(out, r.latitude);
     out = APPEND_LITERAL(out, "\"><time>");
-    out = appendDateTime(out, r.year, r.month, r.day, r.hour, r.minute, r.second, "--T::");
+    out = appendPointTime(out, r);
     out = APPEND_LITERAL(out, "Z</time><type>MWP</type><ele>");
     out = appendFixed6(out, r.altitude);
     out = APPEND_LITERAL(out, "</ele><hdop>");
