@@ -94,6 +94,7 @@ __attribute__((noinline)) void baselineWritePoint(std::FILE* file, const GpsReco
         static_cast<double>(r.longitude), static_cast<double>(r.latitude), r.year, r.month, r.day,
         r.hour, r.minute, r.second, static_cast<double>(r.altitude), static_cast<double>(r.hdop));
     std::fwrite(line, 1, static_cast<size_t>(n), file);
+    std::fflush(file);
 }
 
 __attribute__((noinline)) std::FILE* baselineFirstPoint(const char* folder, const GpsRecord& r) {
