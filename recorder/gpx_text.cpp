@@ -25,12 +25,6 @@ const char kDigitPairs[201] = "00010203040506070809"
 
 namespace {
 
-uint32_t floatBits(float value) {
-    uint32_t bits;
-    memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 int digitCount(uint32_t v) {
     int n = 1;
     for (; v >= 10000u; v /= 10000u)
@@ -54,17 +48,6 @@ char* appendUnsigned32(char* out, uint32_t v) {
     else
         p[-1] = static_cast<char>('0' + v);
     return end;
-}
-
-/* Writes V (below 10^6) as exactly six digits. */
-char* appendSixDigits(char* out, uint32_t v) {
-    const uint32_t high = v / 10000u;
-    const uint32_t rest = v - high * 10000u;
-    const uint32_t middle = rest / 100u;
-    memcpy(out, kDigitPairs + 2 * high, 2);
-    memcpy(out + 2, kDigitPairs + 2 * middle, 2);
-    memcpy(out + 4, kDigitPairs + 2 * (rest - middle * 100u), 2);
-    return out + 6;
 }
 
 /* Writes MANTISSA * 2^SHIFT, an integer of up to 128 bits, in decimal. */
@@ -142,63 +125,13 @@ GPX_RARE_PATH char* appendTiny(char* out, uint32_t mantissa, int shift) {
 
 } // namespace
 
-char* appendFixed6(char* out, float value) {
-    const uint32_t bits = floatBits(value);
-    if (bits >> 31)
-        *out++ = '-';
-    const uint32_t biased = (bits >> 23) & 0xFFu;
+char* appendFixed6Rare(char* out, uint32_t bits) {
+    const uint32_t biased = bits >> 23;
     const uint32_t fraction = bits & 0x7FFFFFu;
     if (biased >= 150u)
         return appendWholeOrSpecial(out, biased, fraction);
-
-    /* |value| = mantissa / 2^shift exactly, = whole + part / 2^shift. The
-     * decimals are round(part * 10^6 / 2^shift), ties to even; as 10^6 is
-     * even, that is also how the value as a whole rounds to millionths. */
-    const uint32_t mantissa = biased == 0 ? fraction : (fraction | 0x800000u);
-    const int shift = biased == 0 ? 149 : 150 - static_cast<int>(biased);
-    if (shift > 32)
-        return appendTiny(out, mantissa, shift);
-    uint32_t whole = 0;
-    uint32_t part = mantissa;
-    if (shift < 24) {
-        whole = mantissa >> shift;
-        part = mantissa & ((1u << shift) - 1u);
-    }
-    /* The part as a 32-bit binary fraction, times 10^6: the high word is
-     * the decimals cut off, the low word what was cut. One 32 x 32 bit
-     * multiplication, which 32-bit targets do in one instruction. */
-    const uint32_t scaledPart = part << (32 - shift);
-    const uint64_t product = static_cast<uint64_t>(scaledPart) * 1000000u;
-    uint32_t micros = static_cast<uint32_t>(product >> 32);
-    const uint32_t rest = static_cast<uint32_t>(product);
-    if (rest > 0x80000000u || (rest == 0x80000000u && (micros & 1u)))
-        ++micros;
-    if (micros == 1000000u) {
-        micros = 0;
-        ++whole;
-    }
-    /* Coordinates, altitudes and dilutions mostly have up to four digits
-     * before the point. */
-    if (whole < 10u) {
-        *out++ = static_cast<char>('0' + whole);
-    } else if (whole < 100u) {
-        memcpy(out, kDigitPairs + 2 * whole, 2);
-        out += 2;
-    } else if (whole < 1000u) {
-        const uint32_t high = whole / 100u;
-        *out = static_cast<char>('0' + high);
-        memcpy(out + 1, kDigitPairs + 2 * (whole - high * 100u), 2);
-        out += 3;
-    } else if (whole < 10000u) {
-        const uint32_t high = whole / 100u;
-        memcpy(out, kDigitPairs + 2 * high, 2);
-        memcpy(out + 2, kDigitPairs + 2 * (whole - high * 100u), 2);
-        out += 4;
-    } else {
-        out = appendUnsigned32(out, whole);
-    }
-    *out++ = '.';
-    return appendSixDigits(out, micros);
+    return appendTiny(out, biased == 0 ? fraction : (fraction | 0x800000u),
+                      biased == 0 ? 149 : 150 - static_cast<int>(biased));
 }
 
 char* appendIntAnyWidth(char* out, int32_t value, int width) {

@@ -155,11 +155,8 @@ char* appendPointTime(char* out, const GpsRecord& r) {
     return appendInt(out, r.second, 2);
 }
 
-/* Builds the point's line in place and writes it. */
-void writeTrackPoint(const GpsRecord& r) {
-    char* out = trackFileLine();
-    if (out == 0)
-        return;
+/* Builds the point's line at OUT, the file's line area, and writes it. */
+void writeTrackPoint(char* out, const GpsRecord& r) {
     out = APPEND_LITERAL(out, "<trkpt lon=\"");
     out = appendFixed6(out, r.longitude);
     out = APPEND_LITERAL(out, "\" lat=\"");
@@ -201,9 +198,13 @@ void PLUGIN_CALL PluginSetGPSData(const GpsRecord* record) {
      * record is dropped; the next usable one tries again under a name taken
      * from the clock then. Each point is on disk, the file complete, when
      * this returns. */
-    if (!trackFileIsOpen() && !openTrackFile())
-        return;
-    writeTrackPoint(*record);
+    char* line = trackFileLine();
+    if (line == 0) {
+        if (!openTrackFile())
+            return;
+        line = trackFileLine();
+    }
+    writeTrackPoint(line, *record);
 }
 
 int32_t PLUGIN_CALL PluginStop() {

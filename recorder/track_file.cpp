@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+char* trackFileLineAt;
+
 namespace {
 
 const char kFooter[] = "</trkseg></trk>\r\n</gpx>\r\n";
@@ -69,19 +71,12 @@ bool trackFileCreate(const WideChar* path, const char* header, size_t size, bool
         return false;
     memcpy(area, header, size);
     headerSize = size;
+    trackFileLineAt = line();
     end = 0;
     headerOnDisk = false;
     footerOnDisk = false;
     cutPending = false;
     return true;
-}
-
-bool trackFileIsOpen() {
-    return file != 0;
-}
-
-char* trackFileLine() {
-    return file != 0 ? line() : 0;
 }
 
 void trackFileCommitLine(const char* lineEnd) {
@@ -100,4 +95,5 @@ void trackFileClose() {
     }
     platformFileClose(file);
     file = 0;
+    trackFileLineAt = 0;
 }

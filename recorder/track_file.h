@@ -20,10 +20,12 @@
  * False when the file cannot be created, *nameTaken telling whether the
  * name exists. */
 bool trackFileCreate(const WideChar* path, const char* header, size_t size, bool* nameTaken);
-bool trackFileIsOpen();
 /* Where the next point's line (at most TRACK_LINE_MAX bytes) is built; null
- * when no file is open. */
-char* trackFileLine();
+ * when no file is open. Read inline: every point asks. */
+extern char* trackFileLineAt;
+inline char* trackFileLine() {
+    return trackFileLineAt;
+}
 /* Writes the line that ends at END: header when the file lacks it, line
  * and footer, in one write at the end of the last whole point. A point that
  * cannot be written is dropped and the file kept whole. */

@@ -113,15 +113,17 @@ bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data,
     off_t at = static_cast<off_t>(offset);
     if (at < 0)
         return false;
-    while (size > 0) {
-        ssize_t n = pwrite(fdFromHandle(file), p, size, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    /* Mostly one call writes it all. */
+    ssize_t n = pwrite(fdFromHandle(file), p, size, at);
+    while (n != static_cast<ssize_t>(size)) {
+        if (n == 0 || (n < 0 && errno != EINTR))
             return false;
-        p += n;
-        at += n;
-        size -= static_cast<size_t>(n);
+        if (n > 0) {
+            p += n;
+            at += n;
+            size -= static_cast<size_t>(n);
+        }
+        n = pwrite(fdFromHandle(file), p, size, at);
     }
     return true;
 }
