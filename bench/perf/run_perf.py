@@ -190,7 +190,7 @@ class Report:
         return ("met" if ok else "**MISSED**") + (f": {text}" if text else "")
 
 
-def recorder_figures(rep, bin_dir, points):
+def recorder_figures(rep, bin_dir, points, linux32_dir=None):
     point = per_call(bin_dir, "recorder-point", "*PluginSetGPSData*", points)
     base = per_call(bin_dir, "baseline-point", "baselineWritePoint*", points)
     # The crash-safe peer: a logger that flushes every point, as the
@@ -205,6 +205,20 @@ def recorder_figures(rep, bin_dir, points):
     rep.row("Recorder: system calls per point, steady state (one positioned write each)",
             fmt(point["sys"], 4), fmt(base["sys"], 4), "exactly 1",
             rep.goal(abs(point["sys"] - 1) < 0.0005, f"{fmt(point['sys'], 4)} per point"))
+
+    if linux32_dir:
+        # The shipped target is 32-bit x86: counted there too, with the same
+        # program built -m32 (preset linux32-bench).
+        p32 = per_call(linux32_dir, "recorder-point", "*PluginSetGPSData*", points)
+        b32 = per_call(linux32_dir, "baseline-point", "baselineWritePoint*", points)
+        rep.row("Recorder: one track point, steady state, real file, 32-bit x86 (instructions)",
+                fmt(p32["ir"]), f"{fmt(b32['ir'])} (snprintf \"%f\" + fwrite + fflush, -m32)",
+                "<= 450",
+                rep.goal(p32["ir"] <= 450,
+                         f"{ratio_text(p32['ir'], b32['ir'])} of the baseline; "
+                         f"{fmt(p32['sys'], 4)} system calls per point"))
+    else:
+        rep.failures.append("32-bit instruction count not measured (no --linux32 build)")
 
     first = per_call(bin_dir, "recorder-first", "*PluginSetGPSData*", 200)
     base_first = per_call(bin_dir, "baseline-first", "baselineFirstPoint*", 200)
@@ -419,6 +433,38 @@ def latency_figures(rep, bin_dir, win_dir, wine, readings, wine_readings):
                 "", f"{kv['mismatches']} wrong positions, {kv['timeouts']} lost")
 
 
+def recorder_timing_figures(rep, bin_dir, win_dir, wine, points):
+    """Wall time per point and the longest call, natively and under Wine."""
+    def parse(text):
+        line = next((l for l in text.splitlines() if l.startswith("recorder_timing ")), "")
+        return parse_keyed(line), line
+
+    p = run(["./recorder_timing", str(points)], cwd=bin_dir, check=False)
+    results = [("Linux x86_64", p.returncode, *parse(p.stdout))]
+    if wine and win_dir:
+        exe = os.path.join(win_dir, "recorder_timing.exe")
+        p = run([os.path.join(ROOT, "scripts", "wine-run.sh"), exe, str(points)],
+                cwd=win_dir, check=False, timeout=1800)
+        results.append((f"Windows 32-bit under {run(['wine', '--version']).stdout.strip()}",
+                        p.returncode, *parse(p.stdout)))
+    rep.notes.append("Recorder wall times: every PluginSetGPSData call is timed on its own "
+                     "after the period's first; the figure per point is the whole run over "
+                     "the points. The baseline writes the same points with snprintf, fwrite "
+                     "and fflush, each flushed before the next, into a file of its own.")
+    for where, code, kv, line in results:
+        if code != 0 or "recorder_us" not in kv:
+            rep.row(f"Recorder: wall time per point, {where}", "failed", "-", "", line)
+            rep.failures.append(f"recorder timing on {where}: {line or 'no output'}")
+            continue
+        rep.row(f"Recorder: wall time per point, {where}, {kv['points']} points "
+                "(us, per point / median call / longest call)",
+                f"{kv['recorder_us']} / {kv['recorder_median_us']} / {kv['recorder_max_us']}",
+                f"{kv['baseline_us']} / {kv['baseline_median_us']} / {kv['baseline_max_us']} "
+                "(snprintf + fwrite + fflush)", "for the record",
+                ratio_text(float(kv["recorder_us"]), float(kv["baseline_us"])) +
+                " of the baseline per point")
+
+
 def dll_figures(rep, win_dir):
     budgets = {"wendmark.dll": 65536, "orvane.dll": 32768}
     for name, budget in budgets.items():
@@ -485,7 +531,8 @@ def write_report(rep, args, path):
              "Written by `scripts/perf.sh`; every figure and its baseline come from the same run.",
              "", "Command: `" + args.command + "`", "", machine_text(args), "",
              "Instruction counts are user-space instructions counted by callgrind on Linux "
-             "x86_64 (Release build, preset `linux-bench`), per call, over N calls less a run "
+             "x86_64 (Release build, preset `linux-bench`; the recorder's point also on 32-bit "
+             "x86, preset `linux32-bench`), per call, over N calls less a run "
              "with none. System calls are callgrind's count within the measured function. Times "
              "are indicative only: the machine is shared.", "",
              "| Figure | Measured | Baseline (same run) | Goal | Verdict |",
@@ -512,6 +559,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--linux", required=True, help="bin folder of the linux-bench build")
     ap.add_argument("--win32", help="bin folder of the win32-bench build")
+    ap.add_argument("--linux32", help="bin folder of the linux32-bench build")
     ap.add_argument("--out", required=True)
     ap.add_argument("--points", type=int, default=20000)
     ap.add_argument("--min-time", default="0.5")
@@ -522,13 +570,15 @@ def main():
     args = ap.parse_args()
     args.linux = os.path.abspath(args.linux)
     args.win32 = os.path.abspath(args.win32) if args.win32 else None
+    args.linux32 = os.path.abspath(args.linux32) if args.linux32 else None
     global PROFILES
     PROFILES = os.path.join(args.linux, "bench-output", "callgrind")
     shutil.rmtree(PROFILES, ignore_errors=True)
     os.makedirs(PROFILES)
 
     rep = Report()
-    point = recorder_figures(rep, args.linux, args.points)
+    point = recorder_figures(rep, args.linux, args.points, args.linux32)
+    recorder_timing_figures(rep, args.linux, args.win32, args.wine, args.points)
     byte_check(rep, args.linux, 100000)
     gbench_figures(rep, args.linux, args.min_time)
     provider_figures(rep, args.linux)
