@@ -123,27 +123,28 @@ const size_t kPointLineMax = 128 + 4 * GPX_FIXED6_MAX + 6 * GPX_INT_MAX;
 CONTRACT_STATIC_ASSERT(kPointLineMax <= TRACK_LINE_MAX, line_fits);
 
 /* The point time's text up to the seconds, "YYYY-MM-DDThh:mm:", which
- * changes once a minute, and the fields it was made from. */
+ * changes once a minute, and the fields it was made from: the year, and
+ * day, month, hour and minute as the record holds them, side by side. */
 struct MinuteText {
     int32_t year;
-    uint8_t month, day, hour, minute;
+    uint32_t dayToMinute;
     size_t length;
     char text[5 * GPX_INT_MAX + 5];
 };
-MinuteText minuteText = {0, 0, 0, 0, 0, 0, {0}};
+/* All fields 0 to begin with, and the text that goes with them. */
+MinuteText minuteText = {0, 0, 17, "0000-00-00T00:00:"};
+CONTRACT_STATIC_ASSERT(offsetof(GpsRecord, minute) == offsetof(GpsRecord, day) + 3, day_to_minute);
 
 /* The point's "YYYY-MM-DDThh:mm:ss". */
 char* appendPointTime(char* out, const GpsRecord& r) {
     MinuteText& m = minuteText;
-    if (r.minute != m.minute || r.hour != m.hour || r.day != m.day || r.month != m.month ||
-        r.year != m.year || m.length == 0) {
+    uint32_t dayToMinute;
+    memcpy(&dayToMinute, &r.day, sizeof dayToMinute);
+    if (dayToMinute != m.dayToMinute || r.year != m.year) {
         char* end = appendDateTime(m.text, r.year, r.month, r.day, r.hour, r.minute, 0, "--T::");
         m.length = static_cast<size_t>(end - 2 - m.text);
         m.year = r.year;
-        m.month = r.month;
-        m.day = r.day;
-        m.hour = r.hour;
-        m.minute = r.minute;
+        m.dayToMinute = dayToMinute;
     }
     if (m.length == 17) {
         memcpy(out, m.text, 17);

@@ -4,35 +4,32 @@
 
 #include <string.h>
 
-char* trackFileLineAt;
+TrackFileState trackFile;
 
 namespace {
 
-const char kFooter[] = "</trkseg></trk>\r\n</gpx>\r\n";
-const size_t kFooterLength = sizeof kFooter - 1;
+const char kFooter[] = TRACK_FOOTER;
+const size_t kFooterLength = TRACK_FOOTER_LENGTH;
 
-PlatformHandle file;
 /* The header, then room for one line and the footer: a point's write is one
  * contiguous run of this, starting at the line once the header is on disk. */
-char area[TRACK_HEADER_MAX + TRACK_LINE_MAX + kFooterLength];
-size_t headerSize;
-/* Bytes of the header and whole points on disk: where the footer goes. */
-uint32_t end;
+char area[TRACK_HEADER_MAX + TRACK_LINE_MAX + TRACK_FOOTER_LENGTH];
 bool headerOnDisk;
 bool footerOnDisk;
 /* A cut back to the last whole point (and its footer) that the system
  * refused; nothing is written before it has been made. */
 bool cutPending;
 
-char* line() {
-    return area + headerSize;
+void settle() {
+    trackFile.steady = headerOnDisk && footerOnDisk && !cutPending;
 }
 
 /* Cuts the file after the last whole point, or after its footer when that
  * is known to be on disk. */
 bool cutBack() {
-    const uint32_t size = end + (footerOnDisk ? kFooterLength : 0);
-    cutPending = !platformFileTruncate(file, size);
+    const uint32_t size = trackFile.end + (footerOnDisk ? kFooterLength : 0);
+    cutPending = !platformFileTruncate(trackFile.file, size);
+    settle();
     return !cutPending;
 }
 
@@ -40,16 +37,17 @@ bool cutBack() {
  * footer at the end of the last whole point. On failure the file may hold
  * part of these bytes. */
 bool writeAtEnd(size_t length) {
-    char* const at = line();
+    char* const at = trackFile.line;
     memcpy(at + length, kFooter, kFooterLength);
     const char* const from = headerOnDisk ? at : area;
     const size_t size = static_cast<size_t>(at + length + kFooterLength - from);
-    /* Offsets are 32-bit: a track stops growing before 4 GiB. */
-    if (size > 0xFFFFFFFFu - end || !platformFileWriteAt(file, end, from, size))
+    if (size > 0xFFFFFFFFu - trackFile.end ||
+        !platformFileWriteAt(trackFile.file, trackFile.end, from, size))
         return false;
-    end += static_cast<uint32_t>(size - kFooterLength);
+    trackFile.end += static_cast<uint32_t>(size - kFooterLength);
     headerOnDisk = true;
     footerOnDisk = true;
+    settle();
     return true;
 }
 
@@ -66,34 +64,37 @@ void undoFailedWrite() {
 } // namespace
 
 bool trackFileCreate(const WideChar* path, const char* header, size_t size, bool* nameTaken) {
-    file = platformFileCreateNew(path, nameTaken);
-    if (file == 0)
+    trackFile.file = platformFileCreateNew(path, nameTaken);
+    if (trackFile.file == 0)
         return false;
     memcpy(area, header, size);
-    headerSize = size;
-    trackFileLineAt = line();
-    end = 0;
+    trackFile.line = area + size;
+    trackFile.end = 0;
     headerOnDisk = false;
     footerOnDisk = false;
     cutPending = false;
+    settle();
     return true;
 }
 
-void trackFileCommitLine(const char* lineEnd) {
-    if (cutPending && !cutBack())
-        return;
-    if (!writeAtEnd(static_cast<size_t>(lineEnd - line())))
-        undoFailedWrite();
+void trackFileCommitLineRare(const char* lineEnd, bool writeFailed) {
+    if (!writeFailed) {
+        if (cutPending && !cutBack())
+            return;
+        if (writeAtEnd(static_cast<size_t>(lineEnd - trackFile.line)))
+            return;
+    }
+    undoFailedWrite();
 }
 
 void trackFileClose() {
-    if (file == 0)
+    if (trackFile.file == 0)
         return;
     if (!cutPending || cutBack()) {
         if (!footerOnDisk && !writeAtEnd(0))
             cutBack();
     }
-    platformFileClose(file);
-    file = 0;
-    trackFileLineAt = 0;
+    platformFileClose(trackFile.file);
+    trackFile.file = 0;
+    trackFile.line = 0;
 }

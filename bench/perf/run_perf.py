@@ -208,10 +208,12 @@ def recorder_figures(rep, bin_dir, points, linux32_dir=None):
 
     if linux32_dir:
         # The shipped target is 32-bit x86: counted there too, with the same
-        # program built -m32 (preset linux32-bench).
+        # program built -m32 (preset linux32-bench), the recorder coded as
+        # in the DLL, without a register for position-independent code.
         p32 = per_call(linux32_dir, "recorder-point", "*PluginSetGPSData*", points)
         b32 = per_call(linux32_dir, "baseline-point", "baselineWritePoint*", points)
-        rep.row("Recorder: one track point, steady state, real file, 32-bit x86 (instructions)",
+        rep.row("Recorder: one track point, steady state, real file, 32-bit x86 coded as the "
+                "DLL (instructions)",
                 fmt(p32["ir"]), f"{fmt(b32['ir'])} (snprintf \"%f\" + fwrite + fflush, -m32)",
                 "<= 450",
                 rep.goal(p32["ir"] <= 450,
