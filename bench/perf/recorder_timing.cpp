@@ -75,8 +75,9 @@ int main(int argc, char** argv) {
     if (file != nullptr)
         baselineClose(file);
 
-    std::printf("recorder_timing points=%zu recorder_us=%.3f recorder_median_us=%.3f recorder_max_us=%.1f "
-                "baseline_us=%.3f baseline_median_us=%.3f baseline_max_us=%.1f\n",
-                points.size(), r.perPoint, r.median, r.max, b.perPoint, b.median, b.max);
+    std::printf(
+        "recorder_timing points=%zu recorder_us=%.3f recorder_median_us=%.3f recorder_max_us=%.1f "
+        "baseline_us=%.3f baseline_median_us=%.3f baseline_max_us=%.1f\n",
+        points.size(), r.perPoint, r.median, r.max, b.perPoint, b.median, b.max);
     return 0;
 }
