@@ -47,13 +47,29 @@ class Callgrind:
         self.path = path
         self.events = []
         self.totals = {}
+        # The totals line counts system calls made anywhere in the program,
+        # also while collection is off; the cost lines hold only what was
+        # collected, so the figures come from their sum.
+        positions = 1
+        collected = []
+        skip_next = False
         with open(path) as f:
             for line in f:
                 if line.startswith("events:"):
                     self.events = line.split()[1:]
-                elif line.startswith("totals:"):
-                    values = [int(v) for v in line.split()[1:]]
-                    self.totals = dict(zip(self.events, values))
+                    collected = [0] * len(self.events)
+                elif line.startswith("positions:"):
+                    positions = len(line.split()) - 1
+                elif line.startswith("calls="):
+                    skip_next = True  # the next line is the call's inclusive cost
+                elif line[:1] in "0123456789+-*" and line.strip():
+                    if skip_next:
+                        skip_next = False
+                        continue
+                    values = line.split()[positions:]
+                    for i, v in enumerate(values[:len(collected)]):
+                        collected[i] += int(v)
+        self.totals = dict(zip(self.events, collected))
         for e in self.events:
             self.totals.setdefault(e, 0)
 
@@ -300,7 +316,7 @@ def gbench_figures(rep, bin_dir, min_time):
             rep.row(figure, f"{times[name][1]:,.1f}", base, "", "")
 
     pair("Recorder: one track point, steady state (CPU ns)", "RecorderPoint", "BaselinePoint",
-         "snprintf + fwrite")
+         "snprintf + fwrite + fflush")
     pair("Recorder: first point of a period (CPU ns)", "RecorderFirstPoint",
          "BaselineFirstPoint", "fopen + fprintf")
     pair("Provider: conversion of a full reading (CPU ns)", "ProviderConvert",
