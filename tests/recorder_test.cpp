@@ -503,10 +503,10 @@ TEST_F(Recorder, TheLongestFolderKeepsTheWholeName) {
     EXPECT_TRUE(files[0] == before || files[0] == after) << files[0];
 }
 
-// Many points of varying length, so that the write buffer fills and is
-// written out at every offset within a line. The values are multiples of
-// 1/64, whose "%f" text is exact on every C runtime.
-TEST_F(Recorder, ALongTrackComesOutWholeAcrossTheWriteBuffer) {
+// Many points of varying length, each written over the footer of the one
+// before, across many pages of the file. The values are multiples of 1/64,
+// whose "%f" text is exact on every C runtime.
+TEST_F(Recorder, ALongTrackOfEveryLineLengthComesOutWhole) {
     init(folder);
     plugin->start();
     std::string expectedPoints;
