@@ -229,7 +229,7 @@ def recorder_figures(rep, bin_dir, points, linux32_dir=None):
         try:
             p32 = per_call(linux32_dir, "recorder-point", "*PluginSetGPSData*", points)
             b32 = per_call(linux32_dir, "baseline-point", "baselineWritePoint*", points)
-        except (subprocess.CalledProcessError, OSError) as e:
+        except (RuntimeError, OSError) as e:
             # Machines without 32-bit support, or whose valgrind cannot run
             # 32-bit programs.
             rep.failures.append(f"32-bit instruction count not measured: {e}")
