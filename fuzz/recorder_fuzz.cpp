@@ -363,7 +363,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             deliver(m, nullptr, 1);
             break;
         case 6: {
-            // A burst, long enough to fill the write buffer several times.
+            // A burst of one record, long enough to cross pages of the file.
             const GpsRecord r = consumeRecord(in);
             deliver(m, &r, in.ConsumeIntegralInRange<unsigned>(1, 150));
             break;

@@ -15,8 +15,9 @@
 
 /* The system side, under the names system*. */
 #define platformLocalTime systemLocalTime
-#define platformFileCreate systemFileCreate
-#define platformFileWrite systemFileWrite
+#define platformFileCreateNew systemFileCreateNew
+#define platformFileWriteAt systemFileWriteAt
+#define platformFileTruncate systemFileTruncate
 #define platformFileClose systemFileClose
 #define platformLibraryLoad systemLibraryLoad
 #define platformLibrarySymbol systemLibrarySymbol
@@ -35,8 +36,9 @@
 #include "posix/platform_posix.cpp"
 #endif
 #undef platformLocalTime
-#undef platformFileCreate
-#undef platformFileWrite
+#undef platformFileCreateNew
+#undef platformFileWriteAt
+#undef platformFileTruncate
 #undef platformFileClose
 #undef platformLibraryLoad
 #undef platformLibrarySymbol
@@ -146,22 +148,34 @@ void platformLocalTime(LocalTime* out) {
     systemLocalTime(out);
 }
 
-PlatformHandle platformFileCreate(const WideChar* path) {
-    if (shouldFail(FAULT_FILE_CREATE))
+PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken) {
+    if (shouldFail(FAULT_FILE_CREATE)) {
+        *nameTaken = false;
         return 0;
-    PlatformHandle file = systemFileCreate(path);
+    }
+    PlatformHandle file = systemFileCreateNew(path, nameTaken);
     if (file != 0)
         track(FILES, file);
     return file;
 }
 
-bool platformFileWrite(PlatformHandle file, const void* data, size_t size) {
-    if (shouldFail(FAULT_FILE_WRITE))
-        return false;
+bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size) {
+    const bool fail = shouldFail(FAULT_FILE_WRITE);
+    const bool partial = shouldFail(FAULT_FILE_WRITE_PARTIAL);
     /* A handle that is not open may by now be someone else's file. */
-    if (!findHandle(FILES, file, false))
+    if (fail || !findHandle(FILES, file, false))
         return false;
-    return systemFileWrite(file, data, size);
+    if (partial) {
+        systemFileWriteAt(file, offset, data, (size + 1) / 2);
+        return false;
+    }
+    return systemFileWriteAt(file, offset, data, size);
+}
+
+bool platformFileTruncate(PlatformHandle file, uint32_t size) {
+    if (shouldFail(FAULT_FILE_TRUNCATE) || !findHandle(FILES, file, false))
+        return false;
+    return systemFileTruncate(file, size);
 }
 
 bool platformFileClose(PlatformHandle file) {

@@ -13,14 +13,19 @@
 /* Kinds of platform calls that can be made to fail. */
 enum PlatformFaultKind {
     FAULT_FILE_CREATE = 0,    /* platformFileCreate returns null, creates nothing */
-    FAULT_FILE_WRITE = 1,     /* platformFileWrite writes nothing and returns false */
+    FAULT_FILE_WRITE = 1,     /* platformFileWriteAt writes nothing and returns false */
     FAULT_FILE_CLOSE = 2,     /* platformFileClose releases the file, returns false */
     FAULT_LIBRARY_LOAD = 3,   /* platformLibraryLoad returns null */
     FAULT_LIBRARY_SYMBOL = 4, /* platformLibrarySymbol returns null */
     FAULT_EVENT_CREATE = 5,   /* platformEventCreate returns null */
     FAULT_THREAD_START = 6,   /* platformThreadStart returns null, starts nothing */
     FAULT_WAIT = 7,           /* platformWaitAny returns PLATFORM_WAIT_FAILED */
-    FAULT_KIND_COUNT = 8
+    /* platformFileWriteAt writes the first half of its bytes (at least one)
+     * and returns false, as a disk that fills during the write does. Counts
+     * every write, as FAULT_FILE_WRITE does; that one wins when both fire. */
+    FAULT_FILE_WRITE_PARTIAL = 8,
+    FAULT_FILE_TRUNCATE = 9, /* platformFileTruncate changes nothing, returns false */
+    FAULT_KIND_COUNT = 10
 };
 
 /* Releases, as the journal in PlatformFaultCounters records them. */

@@ -20,13 +20,18 @@ void platformLocalTime(LocalTime* out);
 
 /* ---- Files ---- */
 
-/* Creates PATH for writing, truncating an existing file; other processes
- * may still read and write it. Null when the file cannot be created, or
- * when PATH cannot be expressed on the file system (an unpaired surrogate on
- * a system with UTF-8 names, say). */
-PlatformHandle platformFileCreate(const WideChar* path);
-/* Writes all SIZE bytes; false on any failure. */
-bool platformFileWrite(PlatformHandle file, const void* data, size_t size);
+/* Creates PATH for writing where no file or folder of that name exists yet
+ * (never truncating one); other processes may still read and write it. Null
+ * when the file cannot be created, with *nameTaken set when that is because
+ * the name exists; null too when PATH cannot be expressed on the file system
+ * (an unpaired surrogate on a system with UTF-8 names, say). */
+PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken);
+/* Writes SIZE bytes at OFFSET, in one positioned write where the system has
+ * one (no separate seek). False on any failure; some of the bytes may then
+ * have been written. */
+bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size);
+/* Cuts the file (or extends it with zeros) to SIZE bytes. */
+bool platformFileTruncate(PlatformHandle file, uint32_t size);
 /* Closes the file; false when the system reported a failure. */
 bool platformFileClose(PlatformHandle file);
 

@@ -25,12 +25,6 @@ const char kDigitPairs[201] = "00010203040506070809"
 
 namespace {
 
-uint32_t floatBits(float value) {
-    uint32_t bits;
-    memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 int digitCount(uint32_t v) {
     int n = 1;
     for (; v >= 10000u; v /= 10000u)
@@ -54,17 +48,6 @@ char* appendUnsigned32(char* out, uint32_t v) {
     else
         p[-1] = static_cast<char>('0' + v);
     return end;
-}
-
-/* Writes V (below 10^6) as exactly six digits. */
-char* appendSixDigits(char* out, uint32_t v) {
-    const uint32_t high = v / 10000u;
-    const uint32_t rest = v - high * 10000u;
-    const uint32_t middle = rest / 100u;
-    memcpy(out, kDigitPairs + 2 * high, 2);
-    memcpy(out + 2, kDigitPairs + 2 * middle, 2);
-    memcpy(out + 4, kDigitPairs + 2 * (rest - middle * 100u), 2);
-    return out + 6;
 }
 
 /* Writes MANTISSA * 2^SHIFT, an integer of up to 128 bits, in decimal. */
@@ -123,55 +106,32 @@ GPX_RARE_PATH char* appendWholeOrSpecial(char* out, uint32_t biased, uint32_t fr
     return out + 7;
 }
 
-} // namespace
-
-char* appendFixed6(char* out, float value) {
-    const uint32_t bits = floatBits(value);
-    if (bits >> 31)
-        *out++ = '-';
-    const uint32_t biased = (bits >> 23) & 0xFFu;
-    const uint32_t fraction = bits & 0x7FFFFFu;
-    if (biased >= 150u)
-        return appendWholeOrSpecial(out, biased, fraction);
-
-    /* |value| = mantissa / 2^shift exactly, = whole + part / 2^shift. The
-     * decimals are round(part * 10^6 / 2^shift), ties to even; as 10^6 is
-     * even, that is also how the value as a whole rounds to millionths. The
-     * product stays below 2^44, so from a shift of 45 on the decimals are 0.
-     * No 64-bit division, which 32-bit targets would call out for. */
-    const uint32_t mantissa = biased == 0 ? fraction : (fraction | 0x800000u);
-    const int shift = biased == 0 ? 149 : 150 - static_cast<int>(biased);
-    uint32_t whole = 0;
-    uint32_t part = mantissa;
-    if (shift < 24) {
-        whole = mantissa >> shift;
-        part = mantissa & ((1u << shift) - 1u);
-    }
+/* Values below 2^-9 (SHIFT above 32): no whole part, and the decimals
+ * need more than 32 bits of fraction. The product stays below 2^44, so
+ * from a shift of 45 on the decimals are 0. */
+GPX_RARE_PATH char* appendTiny(char* out, uint32_t mantissa, int shift) {
     uint32_t micros = 0;
     if (shift <= 44) {
-        const uint64_t scaled = static_cast<uint64_t>(part) * 1000000u;
+        const uint64_t scaled = static_cast<uint64_t>(mantissa) * 1000000u;
         const uint64_t half = static_cast<uint64_t>(1) << (shift - 1);
         const uint64_t rest = scaled & ((half << 1) - 1);
         micros = static_cast<uint32_t>(scaled >> shift);
         if (rest > half || (rest == half && (micros & 1u)))
             ++micros;
-        if (micros == 1000000u) {
-            micros = 0;
-            ++whole;
-        }
     }
-    /* Coordinates, altitudes and dilutions mostly have one or two digits
-     * before the point. */
-    if (whole < 10u) {
-        *out++ = static_cast<char>('0' + whole);
-    } else if (whole < 100u) {
-        memcpy(out, kDigitPairs + 2 * whole, 2);
-        out += 2;
-    } else {
-        out = appendUnsigned32(out, whole);
-    }
-    *out++ = '.';
-    return appendSixDigits(out, micros);
+    memcpy(out, "0.", 2);
+    return appendSixDigits(out + 2, micros);
+}
+
+} // namespace
+
+char* appendFixed6Rare(char* out, uint32_t bits) {
+    const uint32_t biased = bits >> 23;
+    const uint32_t fraction = bits & 0x7FFFFFu;
+    if (biased >= 150u)
+        return appendWholeOrSpecial(out, biased, fraction);
+    return appendTiny(out, biased == 0 ? fraction : (fraction | 0x800000u),
+                      biased == 0 ? 149 : 150 - static_cast<int>(biased));
 }
 
 char* appendIntAnyWidth(char* out, int32_t value, int width) {
@@ -184,4 +144,28 @@ char* appendIntAnyWidth(char* out, int32_t value, int width) {
     for (int pad = width - digitCount(magnitude); pad > 0; --pad)
         *out++ = '0';
     return appendUnsigned32(out, magnitude);
+}
+
+void addOneSecond(LocalTime* t) {
+    if (++t->second < 60)
+        return;
+    t->second = 0;
+    if (++t->minute < 60)
+        return;
+    t->minute = 0;
+    if (++t->hour < 24)
+        return;
+    t->hour = 0;
+    static const int32_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const int32_t y = t->year;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int32_t days =
+        t->month >= 1 && t->month <= 12 ? kDays[t->month - 1] + (t->month == 2 && leap) : 31;
+    if (++t->day <= days)
+        return;
+    t->day = 1;
+    if (++t->month <= 12)
+        return;
+    t->month = 1;
+    ++t->year;
 }

@@ -36,7 +36,11 @@ const char kHeaderDesc[] = "</name>\r\n"
 const char kHeaderEnd[] = "Z</time>\r\n"
                           "</metadata>\r\n"
                           "<trk><name>Track: Auto track</name><trkseg>\r\n";
-const char kFooter[] = "</trkseg></trk>\r\n</gpx>\r\n";
+const size_t kHeaderMax =
+    sizeof kHeaderStart + sizeof kHeaderDesc + sizeof kHeaderEnd + 2 * kFileNameMax;
+CONTRACT_STATIC_ASSERT(kHeaderMax <= TRACK_HEADER_MAX, header_fits);
+/* A period whose name is taken moves on a second at a time, this often. */
+const int kNameTries = 60;
 
 PluginDescriptor descriptor;
 HostEntries hostEntries;
@@ -71,8 +75,9 @@ char* appendFileName(char* out, const LocalTime& t) {
     return APPEND_LITERAL(out, ".gpx");
 }
 
-bool openTrackFile() {
-    platformLocalTime(&createdAt);
+/* Creates the file named after createdAt, with its header; false when the
+ * file cannot be created, *nameTaken telling whether the name exists. */
+bool createTrackFile(bool* nameTaken) {
     char name[kFileNameMax];
     const size_t nameLength = static_cast<size_t>(appendFileName(name, createdAt) - name);
 
@@ -83,10 +88,8 @@ bool openTrackFile() {
     for (size_t i = 0; i < nameLength; ++i)
         path[n++] = static_cast<WideChar>(name[i]);
     path[n] = 0;
-    if (!trackFileOpen(path))
-        return false;
 
-    char header[sizeof kHeaderStart + sizeof kHeaderDesc + sizeof kHeaderEnd + 2 * kFileNameMax];
+    char header[kHeaderMax];
     char* out = APPEND_LITERAL(header, kHeaderStart);
     memcpy(out, name, nameLength);
     out += nameLength;
@@ -94,38 +97,79 @@ bool openTrackFile() {
     out = appendDateTime(out, createdAt.year, createdAt.month, createdAt.day, createdAt.hour,
                          createdAt.minute, createdAt.second, "--T::");
     out = APPEND_LITERAL(out, kHeaderEnd);
-    trackFileAppend(header, static_cast<size_t>(out - header));
-    return true;
+    return trackFileCreate(path, header, static_cast<size_t>(out - header), nameTaken);
+}
+
+/* Opens the period's file, named after the local time now. An existing
+ * file is never replaced: while the name is taken (a quick restart, another
+ * host, the hour repeated when daylight saving time ends), the period takes
+ * the next second, in its name and its header alike. */
+bool openTrackFile() {
+    platformLocalTime(&createdAt);
+    for (int tries = 0; tries < kNameTries; ++tries) {
+        bool nameTaken = false;
+        if (createTrackFile(&nameTaken))
+            return true;
+        if (!nameTaken)
+            return false;
+        addOneSecond(&createdAt);
+    }
+    return false;
 }
 
 /* Longest point line: the literal text, four numbers and the time. */
 const size_t kPointLineMax = 128 + 4 * GPX_FIXED6_MAX + 6 * GPX_INT_MAX;
 
-/* Builds the point's line straight in the file's write buffer. */
-void appendTrackPoint(const GpsRecord& r) {
-    char* out = trackFileReserve(kPointLineMax);
-    if (out == 0)
-        return;
+CONTRACT_STATIC_ASSERT(kPointLineMax <= TRACK_LINE_MAX, line_fits);
+
+/* The point time's text up to the seconds, "YYYY-MM-DDThh:mm:", which
+ * changes once a minute, and the fields it was made from: the year, and
+ * day, month, hour and minute as the record holds them, side by side. */
+struct MinuteText {
+    int32_t year;
+    uint32_t dayToMinute;
+    size_t length;
+    char text[5 * GPX_INT_MAX + 5];
+};
+/* All fields 0 to begin with, and the text that goes with them. */
+MinuteText minuteText = {0, 0, 17, "0000-00-00T00:00:"};
+CONTRACT_STATIC_ASSERT(offsetof(GpsRecord, minute) == offsetof(GpsRecord, day) + 3, day_to_minute);
+
+/* The point's "YYYY-MM-DDThh:mm:ss". */
+char* appendPointTime(char* out, const GpsRecord& r) {
+    MinuteText& m = minuteText;
+    uint32_t dayToMinute;
+    memcpy(&dayToMinute, &r.day, sizeof dayToMinute);
+    if (dayToMinute != m.dayToMinute || r.year != m.year) {
+        char* end = appendDateTime(m.text, r.year, r.month, r.day, r.hour, r.minute, 0, "--T::");
+        m.length = static_cast<size_t>(end - 2 - m.text);
+        m.year = r.year;
+        m.dayToMinute = dayToMinute;
+    }
+    if (m.length == 17) {
+        memcpy(out, m.text, 17);
+        out += 17;
+    } else {
+        memcpy(out, m.text, m.length);
+        out += m.length;
+    }
+    return appendInt(out, r.second, 2);
+}
+
+/* Builds the point's line at OUT, the file's line area, and writes it. */
+void writeTrackPoint(char* out, const GpsRecord& r) {
     out = APPEND_LITERAL(out, "<trkpt lon=\"");
     out = appendFixed6(out, r.longitude);
     out = APPEND_LITERAL(out, "\" lat=\"");
     out = appendFixed6(out, r.latitude);
     out = APPEND_LITERAL(out, "\"><time>");
-    out = appendDateTime(out, r.year, r.month, r.day, r.hour, r.minute, r.second, "--T::");
+    out = appendPointTime(out, r);
     out = APPEND_LITERAL(out, "Z</time><type>MWP</type><ele>");
     out = appendFixed6(out, r.altitude);
     out = APPEND_LITERAL(out, "</ele><hdop>");
     out = appendFixed6(out, r.hdop);
     out = APPEND_LITERAL(out, "</hdop></trkpt>\r\n");
-    trackFileCommit(out);
-}
-
-/* Completes and forgets the current file, if any. */
-void closeTrackFile() {
-    if (trackFileIsOpen()) {
-        trackFileAppend(kFooter, sizeof kFooter - 1);
-        trackFileClose();
-    }
+    trackFileCommitLine(out);
 }
 
 /* A record is usable when it has a fix and every value the point prints is
@@ -153,15 +197,20 @@ void PLUGIN_CALL PluginSetGPSData(const GpsRecord* record) {
         return;
     /* The period's first usable record opens its file. On failure the
      * record is dropped; the next usable one tries again under a name taken
-     * from the clock then. */
-    if (!trackFileIsOpen() && !openTrackFile())
-        return;
-    appendTrackPoint(*record);
+     * from the clock then. Each point is on disk, the file complete, when
+     * this returns. */
+    char* line = trackFileLine();
+    if (line == 0) {
+        if (!openTrackFile())
+            return;
+        line = trackFileLine();
+    }
+    writeTrackPoint(line, *record);
 }
 
 int32_t PLUGIN_CALL PluginStop() {
     if (recording) {
-        closeTrackFile();
+        trackFileClose();
         recording = false;
     }
     return 1;
@@ -169,7 +218,7 @@ int32_t PLUGIN_CALL PluginStop() {
 
 int32_t PLUGIN_CALL PluginDeInit() {
     if (recording)
-        closeTrackFile();
+        trackFileClose();
     return 1;
 }
 

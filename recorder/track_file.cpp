@@ -4,60 +4,97 @@
 
 #include <string.h>
 
+TrackFileState trackFile;
+
 namespace {
 
-PlatformHandle file;
-char buffer[TRACK_BUFFER_SIZE];
-size_t buffered;
+const char kFooter[] = TRACK_FOOTER;
+const size_t kFooterLength = TRACK_FOOTER_LENGTH;
 
-void flush() {
-    if (buffered > 0)
-        platformFileWrite(file, buffer, buffered);
-    buffered = 0;
+/* The header, then room for one line and the footer: a point's write is one
+ * contiguous run of this, starting at the line once the header is on disk. */
+char area[TRACK_HEADER_MAX + TRACK_LINE_MAX + TRACK_FOOTER_LENGTH];
+bool headerOnDisk;
+bool footerOnDisk;
+/* A cut back to the last whole point (and its footer) that the system
+ * refused; nothing is written before it has been made. */
+bool cutPending;
+
+void settle() {
+    trackFile.steady = headerOnDisk && footerOnDisk && !cutPending;
+}
+
+/* Cuts the file after the last whole point, or after its footer when that
+ * is known to be on disk. */
+bool cutBack() {
+    const uint32_t size = trackFile.end + (footerOnDisk ? kFooterLength : 0);
+    cutPending = !platformFileTruncate(trackFile.file, size);
+    settle();
+    return !cutPending;
+}
+
+/* Writes the header if the file lacks it, LENGTH bytes of line and the
+ * footer at the end of the last whole point. On failure the file may hold
+ * part of these bytes. */
+bool writeAtEnd(size_t length) {
+    char* const at = trackFile.line;
+    memcpy(at + length, kFooter, kFooterLength);
+    const char* const from = headerOnDisk ? at : area;
+    const size_t size = static_cast<size_t>(at + length + kFooterLength - from);
+    if (size > 0xFFFFFFFFu - trackFile.end ||
+        !platformFileWriteAt(trackFile.file, trackFile.end, from, size))
+        return false;
+    trackFile.end += static_cast<uint32_t>(size - kFooterLength);
+    headerOnDisk = true;
+    footerOnDisk = true;
+    settle();
+    return true;
+}
+
+/* After a failed write: puts the footer back where it was (space the file
+ * already had) and cuts off whatever the write left beyond it. Where the
+ * footer cannot be written either, the file ends after its last whole point
+ * and the next point or the close writes the footer. */
+void undoFailedWrite() {
+    footerOnDisk = false;
+    footerOnDisk = writeAtEnd(0);
+    cutBack();
 }
 
 } // namespace
 
-bool trackFileOpen(const WideChar* path) {
-    file = platformFileCreate(path);
-    buffered = 0;
-    return file != 0;
+bool trackFileCreate(const WideChar* path, const char* header, size_t size, bool* nameTaken) {
+    trackFile.file = platformFileCreateNew(path, nameTaken);
+    if (trackFile.file == 0)
+        return false;
+    memcpy(area, header, size);
+    trackFile.line = area + size;
+    trackFile.end = 0;
+    headerOnDisk = false;
+    footerOnDisk = false;
+    cutPending = false;
+    settle();
+    return true;
 }
 
-bool trackFileIsOpen() {
-    return file != 0;
-}
-
-void trackFileAppend(const char* data, size_t size) {
-    if (file == 0)
-        return;
-    if (buffered + size > sizeof buffer) {
-        flush();
-        if (size > sizeof buffer) {
-            platformFileWrite(file, data, size);
+void trackFileCommitLineRare(const char* lineEnd, bool writeFailed) {
+    if (!writeFailed) {
+        if (cutPending && !cutBack())
             return;
-        }
+        if (writeAtEnd(static_cast<size_t>(lineEnd - trackFile.line)))
+            return;
     }
-    memcpy(buffer + buffered, data, size);
-    buffered += size;
-}
-
-char* trackFileReserve(size_t size) {
-    if (file == 0)
-        return 0;
-    if (buffered + size > sizeof buffer)
-        flush();
-    return buffer + buffered;
-}
-
-void trackFileCommit(const char* end) {
-    buffered = static_cast<size_t>(end - buffer);
+    undoFailedWrite();
 }
 
 void trackFileClose() {
-    if (file == 0)
+    if (trackFile.file == 0)
         return;
-    flush();
-    platformFileClose(file);
-    file = 0;
+    if (!cutPending || cutBack()) {
+        if (!footerOnDisk && !writeAtEnd(0))
+            cutBack();
+    }
+    platformFileClose(trackFile.file);
+    trackFile.file = 0;
+    trackFile.line = 0;
 }

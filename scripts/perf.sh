@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Runs every benchmark of both plugins and writes docs/performance.md: the
-# recorder's and the provider's instruction counts (callgrind) and times
+# recorder's (also on 32-bit x86) and the provider's instruction counts
+# (callgrind) and times
 # (Google Benchmark) beside their baselines, heap allocations, the reader
 # thread's hand-over latency on Linux and (with --wine) under Wine, the
 # Windows DLLs' size and imports, and an outside reference for scale.
 #
 #   scripts/perf.sh [--wine] [--quick]
 #
-# --wine   also measures the latency under Wine (one program start, slow
-#          where 32-bit programs run through qemu)
+# --wine   also measures the latency and the recorder's wall times under
+#          Wine (a program start each, slow where 32-bit programs run
+#          through qemu)
 # --quick  fewer points and shorter benchmark runs, for a smoke run
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,9 +33,18 @@ cmake --preset linux-bench >/dev/null
 cmake --build --preset linux-bench -j "$jobs"
 cmake --preset win32-bench >/dev/null
 cmake --build --preset win32-bench -j "$jobs"
+# The recorder's instruction count on the shipped 32-bit x86 as well, where
+# the machine builds 32-bit programs.
+linux32=""
+if cmake --preset linux32-bench >/dev/null &&
+    cmake --build --preset linux32-bench -j "$jobs" --target perf_driver; then
+    linux32="--linux32 build/linux32-bench/bin"
+else
+    echo "perf: no 32-bit build; the 32-bit count is left out" >&2
+fi
 
 mkdir -p docs
 /usr/bin/python3 bench/perf/run_perf.py \
-    --linux build/linux-bench/bin --win32 build/win32-bench/bin \
+    --linux build/linux-bench/bin --win32 build/win32-bench/bin $linux32 \
     --out docs/performance.md --points "$points" --min-time "$min_time" $wine \
     --command "scripts/perf.sh $*"

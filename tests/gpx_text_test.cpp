@@ -99,4 +99,29 @@ TEST(GpxText, MatchesGlibcForIntegers) {
 }
 #endif
 
+// The next free name of a track: the second after, across every boundary.
+TEST(GpxText, AddsOneSecondAcrossCalendarBoundaries) {
+    const LocalTime cases[][2] = {
+        {{2010, 5, 20, 14, 3, 7}, {2010, 5, 20, 14, 3, 8}},
+        {{2010, 5, 20, 14, 3, 59}, {2010, 5, 20, 14, 4, 0}},
+        {{2010, 5, 20, 14, 59, 59}, {2010, 5, 20, 15, 0, 0}},
+        {{2010, 5, 31, 23, 59, 59}, {2010, 6, 1, 0, 0, 0}},
+        {{2010, 4, 30, 23, 59, 59}, {2010, 5, 1, 0, 0, 0}},
+        {{2010, 12, 31, 23, 59, 59}, {2011, 1, 1, 0, 0, 0}},
+        {{2024, 2, 28, 23, 59, 59}, {2024, 2, 29, 0, 0, 0}},
+        {{2023, 2, 28, 23, 59, 59}, {2023, 3, 1, 0, 0, 0}},
+        {{2100, 2, 28, 23, 59, 59}, {2100, 3, 1, 0, 0, 0}},
+        {{2000, 2, 28, 23, 59, 59}, {2000, 2, 29, 0, 0, 0}},
+        {{2016, 12, 31, 23, 59, 60}, {2017, 1, 1, 0, 0, 0}}, // a leap second
+    };
+    for (const auto& c : cases) {
+        LocalTime t = c[0];
+        addOneSecond(&t);
+        EXPECT_EQ(0, std::memcmp(&c[1], &t, sizeof t))
+            << c[0].year << "-" << c[0].month << "-" << c[0].day << " " << c[0].hour << ":"
+            << c[0].minute << ":" << c[0].second << " gave " << t.year << "-" << t.month << "-"
+            << t.day << " " << t.hour << ":" << t.minute << ":" << t.second;
+    }
+}
+
 } // namespace

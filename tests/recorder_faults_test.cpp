@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <random>
+#include <utility>
 
 namespace {
 
@@ -54,18 +55,13 @@ class RecorderFaults : public ::testing::Test {
         return readFile(dir + files[0]);
     }
 
-    // Delivers sequence records FROM .. TO - 1 and notes, for every write
-    // the platform saw, the index of the record whose delivery made it: the
-    // write carried what was buffered before that record.
-    void deliverCountingWrites(uint32_t from, uint32_t to) {
-        for (uint32_t i = from; i < to; ++i) {
-            const int32_t before = library.counters().calls[FAULT_FILE_WRITE];
-            deliver(sequenceRecord(i));
-            const int32_t after = library.counters().calls[FAULT_FILE_WRITE];
-            ASSERT_LE(after - before, 1) << "one delivery, one write at most";
-            if (after > before)
-                writeAt.push_back(i);
-        }
+    // Delivers record I and returns the writes and cuts it caused.
+    std::pair<int32_t, int32_t> deliverCounting(uint32_t i) {
+        const PlatformFaultCounters before = library.counters();
+        deliver(sequenceRecord(i));
+        const PlatformFaultCounters after = library.counters();
+        return {after.calls[FAULT_FILE_WRITE] - before.calls[FAULT_FILE_WRITE],
+                after.calls[FAULT_FILE_TRUNCATE] - before.calls[FAULT_FILE_TRUNCATE]};
     }
     std::string lines(uint32_t from, uint32_t to) {
         std::string text;
@@ -73,12 +69,12 @@ class RecorderFaults : public ::testing::Test {
             text += pointLine(sequenceRecord(i));
         return text;
     }
+    std::string trackNow() { return readFile(folder + listFiles(folder).at(0)); }
 
     FaultPlugin library{"wendmark"};
     PluginDescriptor* plugin = nullptr;
     FakeHost host;
     std::string folder;
-    std::vector<uint32_t> writeAt;
 };
 
 TEST_F(RecorderFaults, FailedCreationsDropRecordsUntilACreationSucceeds) {
@@ -96,7 +92,8 @@ TEST_F(RecorderFaults, FailedCreationsDropRecordsUntilACreationSucceeds) {
     EXPECT_EQ(2, c.injected[FAULT_FILE_CREATE]);
 
     // A period whose every creation fails ends without a file, and its
-    // DeInit has nothing to close.
+    // DeInit has nothing to close. A failure other than a taken name is not
+    // retried under other names.
     const std::string second = freshFolder("faults-creation-second");
     startIn(second);
     library.arm(FAULT_FILE_CREATE, 1, FAULT_FOREVER);
@@ -108,44 +105,75 @@ TEST_F(RecorderFaults, FailedCreationsDropRecordsUntilACreationSucceeds) {
     EXPECT_EQ(23, library.counters().calls[FAULT_FILE_CREATE]);
 }
 
-TEST_F(RecorderFaults, APersistentWriteFailureKeepsEveryPointWrittenBefore) {
-    // The disk fills at the third write: what the first two carried stays.
+// Each point is one write, and the file is complete after it. A write that
+// fails, having written nothing or part of its bytes, is undone: the point
+// is dropped, the file is complete without it, and recording goes on.
+TEST_F(RecorderFaults, AFailedOrPartWrittenPointIsUndoneAndTheFileStaysComplete) {
     startIn(folder);
-    library.arm(FAULT_FILE_WRITE, 3, FAULT_FOREVER);
-    deliverCountingWrites(0, 400);
-    ASSERT_GE(writeAt.size(), 4u) << "the points must fill the buffer several times";
+    std::string kept;
+    for (uint32_t i = 0; i < 12; ++i) {
+        const bool fail = i % 4 == 2;
+        if (fail)
+            library.arm(i % 8 == 2 ? FAULT_FILE_WRITE : FAULT_FILE_WRITE_PARTIAL, 1);
+        const std::pair<int32_t, int32_t> calls = deliverCounting(i);
+        if (!fail)
+            kept += pointLine(sequenceRecord(i));
+        // Failed: the point's write, the footer's again and the cut.
+        EXPECT_EQ(fail ? std::make_pair(2, 1) : std::make_pair(1, 0), calls) << i;
+        const std::string name = listFiles(folder).at(0);
+        ASSERT_EQ(expectedHeader(name) + kept + kTrackFooter, trackNow()) << "after point " << i;
+    }
+    // The file is complete already: closing it writes nothing.
+    const int32_t writes = library.counters().calls[FAULT_FILE_WRITE];
     EXPECT_EQ(1, plugin->stop());
-    std::string name;
-    const std::string content = onlyFileIn(folder, &name);
-    EXPECT_EQ(expectedHeader(name) + lines(0, writeAt[1]), content);
-    const TrackText t = splitTrack(content);
-    EXPECT_TRUE(t.ok) << t.why;
-    EXPECT_FALSE(t.complete) << "the footer's write failed too";
-    EXPECT_EQ(writeAt[1], t.points.size());
-
-    // Once the disk has room again the next period records in full.
-    library.reset();
-    const std::string next = freshFolder("faults-persistent-next");
-    startIn(next);
-    for (uint32_t i = 0; i < 3; ++i)
-        deliver(sequenceRecord(i));
-    EXPECT_EQ(1, plugin->stop());
-    const std::string nextContent = onlyFileIn(next, &name);
-    EXPECT_EQ(expectedHeader(name) + lines(0, 3) + kTrackFooter, nextContent);
+    EXPECT_EQ(writes, library.counters().calls[FAULT_FILE_WRITE]);
+    EXPECT_EQ(3, library.counters().injected[FAULT_FILE_WRITE] +
+                     library.counters().injected[FAULT_FILE_WRITE_PARTIAL]);
 }
 
-TEST_F(RecorderFaults, ATransientWriteFailureLosesOnlyWhatThatWriteCarried) {
+// A disk that stays full: every write stops part way. The file keeps every
+// whole point and never a cut line; once there is room again the next point
+// completes it.
+TEST_F(RecorderFaults, AFullDiskKeepsEveryWholePointAndRecoversWhenSpaceReturns) {
     startIn(folder);
-    library.arm(FAULT_FILE_WRITE, 2, 1);
-    deliverCountingWrites(0, 400);
-    ASSERT_GE(writeAt.size(), 3u);
-    EXPECT_EQ(1, plugin->stop());
+    for (uint32_t i = 0; i < 3; ++i)
+        deliver(sequenceRecord(i));
+    library.arm(FAULT_FILE_WRITE_PARTIAL, 1, FAULT_FOREVER);
+    for (uint32_t i = 3; i < 8; ++i) {
+        deliver(sequenceRecord(i));
+        const std::string name = listFiles(folder).at(0);
+        ASSERT_EQ(expectedHeader(name) + lines(0, 3), trackNow()) << "after point " << i;
+    }
+    library.reset();
+    deliver(sequenceRecord(8));
     std::string name;
+    EXPECT_EQ(1, plugin->stop());
     const std::string content = onlyFileIn(folder, &name);
-    // The second write carried points writeAt[0] .. writeAt[1] - 1.
-    EXPECT_EQ(expectedHeader(name) + lines(0, writeAt[0]) + lines(writeAt[1], 400) + kTrackFooter,
-              content);
-    EXPECT_EQ(1, library.counters().injected[FAULT_FILE_WRITE]);
+    EXPECT_EQ(expectedHeader(name) + lines(0, 3) + lines(8, 9) + kTrackFooter, content);
+
+    // A period whose first write fails completes its file at the close.
+    const std::string next = freshFolder("faults-full-first");
+    startIn(next);
+    library.arm(FAULT_FILE_WRITE_PARTIAL, 1, FAULT_FOREVER);
+    deliver(sequenceRecord(0));
+    library.reset();
+    EXPECT_EQ(1, plugin->stop());
+    EXPECT_EQ(expectedHeader(name = listFiles(next).at(0)) + kTrackFooter, onlyFileIn(next));
+}
+
+// When the system refuses the cut after a part-written point, nothing more
+// is written until a cut succeeds: the next point retries it first.
+TEST_F(RecorderFaults, ARefusedCutIsRetriedBeforeTheNextPoint) {
+    startIn(folder);
+    for (uint32_t i = 0; i < 3; ++i)
+        deliver(sequenceRecord(i));
+    library.arm(FAULT_FILE_WRITE_PARTIAL, 1);
+    library.arm(FAULT_FILE_TRUNCATE, 1, 2);
+    EXPECT_EQ(std::make_pair(2, 1), deliverCounting(3)); // write, footer, refused cut
+    EXPECT_EQ(std::make_pair(0, 1), deliverCounting(4)); // refused again: dropped
+    EXPECT_EQ(std::make_pair(1, 1), deliverCounting(5)); // cut, then the point
+    const std::string name = listFiles(folder).at(0);
+    EXPECT_EQ(expectedHeader(name) + lines(0, 3) + lines(5, 6) + kTrackFooter, trackNow());
 }
 
 TEST_F(RecorderFaults, AFailedCloseStillReleasesTheFileAndKeepsItsContent) {
@@ -173,8 +201,8 @@ TEST_F(RecorderFaults, AFailedCloseStillReleasesTheFileAndKeepsItsContent) {
 }
 
 // Checks that every track file in DIR consists of whole lines of the three
-// kinds (a failed write writes nothing, so no line may be cut), counts its
-// points, and removes it.
+// kinds (a failed or part-written point is undone, so no line may be cut),
+// counts its points, and removes it.
 void checkAndRemoveTracks(const std::string& dir, size_t* files, size_t* points) {
     for (const std::string& name : listFiles(dir)) {
         if (!isTrackName(name))
@@ -202,7 +230,8 @@ TEST_F(RecorderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
     // Random host calls while creations, writes and closes fail at random.
     std::mt19937 random(20100520);
     const std::string missing = folder + "missing" + folder.back();
-    const PlatformFaultKind kinds[] = {FAULT_FILE_CREATE, FAULT_FILE_WRITE, FAULT_FILE_CLOSE};
+    const PlatformFaultKind kinds[] = {FAULT_FILE_CREATE, FAULT_FILE_WRITE, FAULT_FILE_CLOSE,
+                                       FAULT_FILE_WRITE_PARTIAL};
     int32_t injected[FAULT_KIND_COUNT] = {};
     auto collect = [&] {
         const PlatformFaultCounters c = library.counters();
@@ -233,7 +262,7 @@ TEST_F(RecorderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
         } else if (op < 40) {
             collect();
             // One draw after the other: argument order is the compiler's.
-            const PlatformFaultKind kind = kinds[random() % 3];
+            const PlatformFaultKind kind = kinds[random() % 4];
             const int32_t first = static_cast<int32_t>(1 + random() % 3);
             const int32_t count = static_cast<int32_t>(1 + random() % 3);
             library.arm(kind, first, count);
@@ -253,9 +282,11 @@ TEST_F(RecorderFaults, RandomCallsUnderRandomFaultsLeakNothing) {
     for (PlatformFaultKind k : kinds)
         EXPECT_GT(injected[k], 10) << "faults of kind " << k << " must have fired";
     std::printf("[ figures  ] recorder under faults: %d calls, %d failed creations, %d failed "
-                "writes, %d failed closes, %zu files checked, %zu points in them\n",
+                "and %d part-written writes, %d failed closes, %zu files checked, %zu points in "
+                "them\n",
                 kCalls, static_cast<int>(injected[FAULT_FILE_CREATE]),
                 static_cast<int>(injected[FAULT_FILE_WRITE]),
+                static_cast<int>(injected[FAULT_FILE_WRITE_PARTIAL]),
                 static_cast<int>(injected[FAULT_FILE_CLOSE]), files, points);
     std::fflush(stdout);
 }

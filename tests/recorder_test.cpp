@@ -12,7 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <limits>
+
+#if !defined(_WIN32)
+#include <stdlib.h>
+#endif
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -30,17 +35,65 @@ const char kExampleLine[] = "<trkpt lon=\"-0.500000\" lat=\"51.250000\"><time>20
                             "</time><type>MWP</type><ele>12.000000</ele><hdop>1.500000</hdop>"
                             "</trkpt>\r\n";
 
-// "YYYY-MM-DD_hh-mm-ss.gpx" for the test program's own local clock.
+// The test program's local clock, read once, and the track names of the
+// seconds that follow it.
+class LocalClock {
+  public:
+    LocalClock() {
+#if defined(_WIN32)
+        SYSTEMTIME t;
+        GetLocalTime(&t);
+        FILETIME f;
+        SystemTimeToFileTime(&t, &f);
+        ticks_ = (static_cast<uint64_t>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10000000u;
+#else
+        now_ = std::time(nullptr);
+#endif
+    }
+    // "YYYY-MM-DD_hh-mm-ss.gpx" for the reading plus OFFSET seconds.
+    std::string name(int offset = 0) const {
+        int y, mo, d, h, mi, s;
+#if defined(_WIN32)
+        const uint64_t at = (ticks_ + offset) * 10000000u;
+        FILETIME f = {static_cast<DWORD>(at), static_cast<DWORD>(at >> 32)};
+        SYSTEMTIME t;
+        FileTimeToSystemTime(&f, &t);
+        y = t.wYear, mo = t.wMonth, d = t.wDay, h = t.wHour, mi = t.wMinute, s = t.wSecond;
+#else
+        const std::time_t at = now_ + offset;
+        std::tm t;
+        localtime_r(&at, &t);
+        y = t.tm_year + 1900, mo = t.tm_mon + 1, d = t.tm_mday, h = t.tm_hour, mi = t.tm_min,
+        s = t.tm_sec;
+#endif
+        char text[64];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d_%02d-%02d-%02d.gpx", y, mo, d, h, mi, s);
+        return text;
+    }
+
+  private:
+#if defined(_WIN32)
+    uint64_t ticks_;
+#else
+    std::time_t now_;
+#endif
+};
+
 std::string localName() {
+    return LocalClock().name();
+}
+
+// The same for the clock in UTC.
+std::string utcName() {
     int y, mo, d, h, mi, s;
 #if defined(_WIN32)
     SYSTEMTIME t;
-    GetLocalTime(&t);
+    GetSystemTime(&t);
     y = t.wYear, mo = t.wMonth, d = t.wDay, h = t.wHour, mi = t.wMinute, s = t.wSecond;
 #else
     std::time_t now = std::time(nullptr);
     std::tm t;
-    localtime_r(&now, &t);
+    gmtime_r(&now, &t);
     y = t.tm_year + 1900, mo = t.tm_mon + 1, d = t.tm_mday, h = t.tm_hour, mi = t.tm_min,
     s = t.tm_sec;
 #endif
@@ -52,6 +105,12 @@ std::string localName() {
 class Recorder : public ::testing::Test {
   protected:
     void SetUp() override {
+#if !defined(_WIN32)
+        // A zone away from UTC, so that a name from the wrong clock shows
+        // (under Wine the test's environment sets it).
+        setenv("TZ", "WMK-5:30", 1);
+        tzset();
+#endif
         ASSERT_TRUE(library.ok()) << "cannot load " << libraryFileName("wendmark");
         plugin = library.descriptor();
         folder = freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -62,7 +121,9 @@ class Recorder : public ::testing::Test {
         host.store[wide("tracks_path")] = wide(tracksPath);
         ASSERT_EQ(1, plugin->init(host.context()));
     }
-    void deliver(const GpsRecord& r) { plugin->gpsData.setGPSData(&r); }
+    void deliver(const GpsRecord& r) {
+        plugin->gpsData.setGPSData(&r);
+    }
 
     // The only file in the folder, or "" when there is none.
     std::string onlyFile() {
@@ -175,6 +236,8 @@ TEST_F(Recorder, CutsALongFolderTo254AndSeedsTheCopy) {
 }
 
 TEST_F(Recorder, WritesTheWholeFileByteForByte) {
+    ASSERT_NE(utcName().substr(11, 5), localName().substr(11, 5))
+        << "run in a zone away from UTC (ctest sets TZ=WMK-5:30): the name follows local time";
     init(folder);
     ASSERT_EQ(1, plugin->start());
     const std::string before = localName();
@@ -235,42 +298,79 @@ TEST_F(Recorder, DeInitCompletesTheFileAndKeepsRecording) {
     std::string first = onlyFile();
     EXPECT_EQ(expectedHeader(first) + kExampleLine + kFooter, readFile(folder + first));
 
-    // Still recording: the next usable record opens a file again (the same
-    // name when it arrives within the same second, replacing the first).
+    // Still recording: the next usable record opens a new file, under the
+    // next second when the first one's name is still current; the first
+    // file is kept as it was.
     deliver(makeRecord(1, 2, 3, 4));
     plugin->stop();
     std::vector<std::string> files = listFiles(folder);
-    ASSERT_FALSE(files.empty());
-    const std::string last = files.back();
-    const std::string content = readFile(folder + last);
+    ASSERT_EQ(2u, files.size());
+    EXPECT_EQ(first, files[0]);
+    EXPECT_EQ(expectedHeader(first) + kExampleLine + kFooter, readFile(folder + first));
+    const std::string content = readFile(folder + files[1]);
+    EXPECT_EQ(expectedHeader(files[1]), content.substr(0, expectedHeader(files[1]).size()));
     EXPECT_NE(std::string::npos, content.find("lon=\"1.000000\""));
-    EXPECT_EQ(std::string::npos, content.find("lon=\"-0.500000\""));
     EXPECT_EQ(kFooter, content.substr(content.size() - kFooter.size()));
 }
 
-TEST_F(Recorder, PeriodsInTheSameSecondShareTheName) {
+// A period whose name is taken (a quick restart, another host, the hour
+// repeated when daylight saving time ends) takes the next free second, in
+// its name and header, up to 60 tries; then it stays waiting and the next
+// usable record tries again. Files already there are never touched.
+TEST_F(Recorder, TakesTheNextFreeSecondForSixtyTriesAndNeverReplacesATrack) {
     init(folder);
-    // Two periods whose first points fall in one local second; retry when
-    // the clock moves on between them.
+    const std::string decoy = "not a track\r\n";
     for (int attempt = 0; attempt < 5; ++attempt) {
         freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        const std::string before = localName();
+        const LocalClock clock;
+        for (int k = 0; k < 59; ++k)
+            writeFile(folder + clock.name(k), decoy);
         plugin->start();
         deliver(examplePoint());
         plugin->stop();
+        // Now all 60 names from the clock's second on are taken.
         plugin->start();
         deliver(makeRecord(1, 2, 3, 4));
+        const std::vector<std::string> sixty = listFiles(folder);
+        std::remove((folder + clock.name(5)).c_str());
+        deliver(makeRecord(5, 6, 7, 8));
         plugin->stop();
-        if (localName() != before)
-            continue;
-        const std::string name = onlyFile();
-        ASSERT_EQ(before, name);
-        const std::string content = readFile(folder + name);
-        EXPECT_EQ(std::string::npos, content.find("lon=\"-0.500000\""));
-        EXPECT_NE(std::string::npos, content.find("lon=\"1.000000\""));
+        if (localName() != clock.name())
+            continue; // the clock moved on: the names shifted
+
+        ASSERT_EQ(60u, sixty.size()) << "no file once 60 names are taken";
+        const std::vector<std::string> files = listFiles(folder);
+        ASSERT_EQ(60u, files.size());
+        for (int k = 0; k < 59; ++k) {
+            if (k != 5) {
+                EXPECT_EQ(decoy, readFile(folder + clock.name(k))) << k;
+            }
+        }
+        EXPECT_EQ(expectedHeader(clock.name(59)) + kExampleLine + kFooter,
+                  readFile(folder + clock.name(59)));
+        const std::string retried = readFile(folder + clock.name(5));
+        const std::string header = expectedHeader(clock.name(5));
+        EXPECT_EQ(header, retried.substr(0, header.size()));
+        EXPECT_NE(std::string::npos, retried.find("lon=\"5.000000\""));
         return;
     }
     GTEST_SKIP() << "the clock moved on during every attempt";
+}
+
+// An empty folder setting gives a bare name, in the current directory.
+TEST_F(Recorder, AnEmptyFolderWritesABareNameInTheCurrentDirectory) {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    init("");
+    plugin->start();
+    const std::string before = localName();
+    deliver(examplePoint());
+    const std::string after = localName();
+    plugin->stop();
+    std::filesystem::current_path(previous);
+    const std::string name = onlyFile();
+    EXPECT_TRUE(name == before || name == after) << name;
+    EXPECT_EQ(expectedHeader(name) + kExampleLine + kFooter, readFile(folder + name));
 }
 
 TEST_F(Recorder, ForgetsAClosedFileWhateverTheOrderOfCalls) {
@@ -403,10 +503,10 @@ TEST_F(Recorder, TheLongestFolderKeepsTheWholeName) {
     EXPECT_TRUE(files[0] == before || files[0] == after) << files[0];
 }
 
-// Many points of varying length, so that the write buffer fills and is
-// written out at every offset within a line. The values are multiples of
-// 1/64, whose "%f" text is exact on every C runtime.
-TEST_F(Recorder, ALongTrackComesOutWholeAcrossTheWriteBuffer) {
+// Many points of varying length, each written over the footer of the one
+// before, across many pages of the file. The values are multiples of 1/64,
+// whose "%f" text is exact on every C runtime.
+TEST_F(Recorder, ALongTrackOfEveryLineLengthComesOutWhole) {
     init(folder);
     plugin->start();
     std::string expectedPoints;

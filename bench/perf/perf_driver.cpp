@@ -76,6 +76,7 @@ int recorderFirstPoints(size_t n) {
         recorder.start();
         recorder.deliver(points[i % kPointSet]);
         recorder.stop();
+        recorder.removeTracks();
     }
     return 0;
 }

@@ -38,6 +38,7 @@ void RecorderPoint(benchmark::State& state) {
         if (++i % kPeriodPoints == 0) {
             state.PauseTiming();
             recorder.stop();
+            recorder.removeTracks();
             recorder.start();
             recorder.deliver(set[0]);
             state.ResumeTiming();
@@ -86,6 +87,7 @@ void RecorderFirstPoint(benchmark::State& state) {
         recorder.deliver(set[i++ % kPointSet]);
         state.PauseTiming();
         recorder.stop();
+        recorder.removeTracks();
         state.ResumeTiming();
     }
 }

@@ -21,9 +21,14 @@ class RecorderSession {
     void start() { plugin_->start(); }
     void stop() { plugin_->stop(); }
     void deliver(const GpsRecord& r) { plugin_->gpsData.setGPSData(&r); }
+    // Removes the files of the periods so far: the recorder never replaces
+    // a track, so periods within one second would otherwise search for a
+    // free name.
+    void removeTracks();
     PluginDescriptor* descriptor() const { return plugin_; }
 
   private:
+    std::string folder_;
     PluginLibrary library_;
     FakeHost host_;
     PluginDescriptor* plugin_ = nullptr;

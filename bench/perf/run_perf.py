@@ -47,13 +47,29 @@ class Callgrind:
         self.path = path
         self.events = []
         self.totals = {}
+        # The totals line counts system calls made anywhere in the program,
+        # also while collection is off; the cost lines hold only what was
+        # collected, so the figures come from their sum.
+        positions = 1
+        collected = []
+        skip_next = False
         with open(path) as f:
             for line in f:
                 if line.startswith("events:"):
                     self.events = line.split()[1:]
-                elif line.startswith("totals:"):
-                    values = [int(v) for v in line.split()[1:]]
-                    self.totals = dict(zip(self.events, values))
+                    collected = [0] * len(self.events)
+                elif line.startswith("positions:"):
+                    positions = len(line.split()) - 1
+                elif line.startswith("calls="):
+                    skip_next = True  # the next line is the call's inclusive cost
+                elif line[:1] in "0123456789+-*" and line.strip():
+                    if skip_next:
+                        skip_next = False
+                        continue
+                    values = line.split()[positions:]
+                    for i, v in enumerate(values[:len(collected)]):
+                        collected[i] += int(v)
+        self.totals = dict(zip(self.events, collected))
         for e in self.events:
             self.totals.setdefault(e, 0)
 
@@ -190,18 +206,44 @@ class Report:
         return ("met" if ok else "**MISSED**") + (f": {text}" if text else "")
 
 
-def recorder_figures(rep, bin_dir, points):
+def recorder_figures(rep, bin_dir, points, linux32_dir=None):
     point = per_call(bin_dir, "recorder-point", "*PluginSetGPSData*", points)
     base = per_call(bin_dir, "baseline-point", "baselineWritePoint*", points)
-    limit = base["ir"] / 5
+    # The crash-safe peer: a logger that flushes every point, as the
+    # recorder writes every point before its call returns.
+    limit = base["ir"] / 10
     rep.row("Recorder: one track point, steady state, real file (instructions)",
-            fmt(point["ir"]), f"{fmt(base['ir'])} (snprintf \"%f\" + fwrite)",
-            f"<= 1/5 of baseline ({fmt(limit)})",
+            fmt(point["ir"]), f"{fmt(base['ir'])} (snprintf \"%f\" + fwrite + fflush)",
+            f"<= 1/10 of baseline ({fmt(limit)})",
             rep.goal(point["ir"] <= limit,
                      f"{ratio_text(point['ir'], base['ir'])} of the baseline, "
                      f"{limit / point['ir']:.1f}x under the limit"))
-    rep.row("Recorder: system calls per point, steady state (buffered writes)",
-            fmt(point["sys"], 4), fmt(base["sys"], 4))
+    rep.row("Recorder: system calls per point, steady state (one positioned write each)",
+            fmt(point["sys"], 4), fmt(base["sys"], 4), "exactly 1",
+            rep.goal(abs(point["sys"] - 1) < 0.0005, f"{fmt(point['sys'], 4)} per point"))
+
+    if linux32_dir:
+        # The shipped target is 32-bit x86: counted there too, with the same
+        # program built -m32 (preset linux32-bench), the recorder coded as
+        # in the DLL, without a register for position-independent code.
+        try:
+            p32 = per_call(linux32_dir, "recorder-point", "*PluginSetGPSData*", points)
+            b32 = per_call(linux32_dir, "baseline-point", "baselineWritePoint*", points)
+        except (RuntimeError, OSError) as e:
+            # Machines without 32-bit support, or whose valgrind cannot run
+            # 32-bit programs.
+            rep.failures.append(f"32-bit instruction count not measured: {e}")
+            p32 = None
+    if linux32_dir and p32:
+        rep.row("Recorder: one track point, steady state, real file, 32-bit x86 coded as the "
+                "DLL (instructions)",
+                fmt(p32["ir"]), f"{fmt(b32['ir'])} (snprintf \"%f\" + fwrite + fflush, -m32)",
+                "<= 450",
+                rep.goal(p32["ir"] <= 450,
+                         f"{ratio_text(p32['ir'], b32['ir'])} of the baseline; "
+                         f"{fmt(p32['sys'], 4)} system calls per point"))
+    elif not linux32_dir:
+        rep.failures.append("32-bit instruction count not measured (no --linux32 build)")
 
     first = per_call(bin_dir, "recorder-first", "*PluginSetGPSData*", 200)
     base_first = per_call(bin_dir, "baseline-first", "baselineFirstPoint*", 200)
@@ -281,7 +323,7 @@ def gbench_figures(rep, bin_dir, min_time):
             rep.row(figure, f"{times[name][1]:,.1f}", base, "", "")
 
     pair("Recorder: one track point, steady state (CPU ns)", "RecorderPoint", "BaselinePoint",
-         "snprintf + fwrite")
+         "snprintf + fwrite + fflush")
     pair("Recorder: first point of a period (CPU ns)", "RecorderFirstPoint",
          "BaselineFirstPoint", "fopen + fprintf")
     pair("Provider: conversion of a full reading (CPU ns)", "ProviderConvert",
@@ -416,6 +458,38 @@ def latency_figures(rep, bin_dir, win_dir, wine, readings, wine_readings):
                 "", f"{kv['mismatches']} wrong positions, {kv['timeouts']} lost")
 
 
+def recorder_timing_figures(rep, bin_dir, win_dir, wine, points):
+    """Wall time per point and the longest call, natively and under Wine."""
+    def parse(text):
+        line = next((l for l in text.splitlines() if l.startswith("recorder_timing ")), "")
+        return parse_keyed(line), line
+
+    p = run(["./recorder_timing", str(points)], cwd=bin_dir, check=False)
+    results = [("Linux x86_64", p.returncode, *parse(p.stdout))]
+    if wine and win_dir:
+        exe = os.path.join(win_dir, "recorder_timing.exe")
+        p = run([os.path.join(ROOT, "scripts", "wine-run.sh"), exe, str(points)],
+                cwd=win_dir, check=False, timeout=1800)
+        results.append((f"Windows 32-bit under {run(['wine', '--version']).stdout.strip()}",
+                        p.returncode, *parse(p.stdout)))
+    rep.notes.append("Recorder wall times: every PluginSetGPSData call is timed on its own "
+                     "after the period's first; the figure per point is the whole run over "
+                     "the points. The baseline writes the same points with snprintf, fwrite "
+                     "and fflush, each flushed before the next, into a file of its own.")
+    for where, code, kv, line in results:
+        if code != 0 or "recorder_us" not in kv:
+            rep.row(f"Recorder: wall time per point, {where}", "failed", "-", "", line)
+            rep.failures.append(f"recorder timing on {where}: {line or 'no output'}")
+            continue
+        rep.row(f"Recorder: wall time per point, {where}, {kv['points']} points "
+                "(us, per point / median call / longest call)",
+                f"{kv['recorder_us']} / {kv['recorder_median_us']} / {kv['recorder_max_us']}",
+                f"{kv['baseline_us']} / {kv['baseline_median_us']} / {kv['baseline_max_us']} "
+                "(snprintf + fwrite + fflush)", "for the record",
+                ratio_text(float(kv["recorder_us"]), float(kv["baseline_us"])) +
+                " of the baseline per point")
+
+
 def dll_figures(rep, win_dir):
     budgets = {"wendmark.dll": 65536, "orvane.dll": 32768}
     for name, budget in budgets.items():
@@ -482,7 +556,8 @@ def write_report(rep, args, path):
              "Written by `scripts/perf.sh`; every figure and its baseline come from the same run.",
              "", "Command: `" + args.command + "`", "", machine_text(args), "",
              "Instruction counts are user-space instructions counted by callgrind on Linux "
-             "x86_64 (Release build, preset `linux-bench`), per call, over N calls less a run "
+             "x86_64 (Release build, preset `linux-bench`; the recorder's point also on 32-bit "
+             "x86, preset `linux32-bench`), per call, over N calls less a run "
              "with none. System calls are callgrind's count within the measured function. Times "
              "are indicative only: the machine is shared.", "",
              "| Figure | Measured | Baseline (same run) | Goal | Verdict |",
@@ -509,6 +584,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--linux", required=True, help="bin folder of the linux-bench build")
     ap.add_argument("--win32", help="bin folder of the win32-bench build")
+    ap.add_argument("--linux32", help="bin folder of the linux32-bench build")
     ap.add_argument("--out", required=True)
     ap.add_argument("--points", type=int, default=20000)
     ap.add_argument("--min-time", default="0.5")
@@ -519,13 +595,15 @@ def main():
     args = ap.parse_args()
     args.linux = os.path.abspath(args.linux)
     args.win32 = os.path.abspath(args.win32) if args.win32 else None
+    args.linux32 = os.path.abspath(args.linux32) if args.linux32 else None
     global PROFILES
     PROFILES = os.path.join(args.linux, "bench-output", "callgrind")
     shutil.rmtree(PROFILES, ignore_errors=True)
     os.makedirs(PROFILES)
 
     rep = Report()
-    point = recorder_figures(rep, args.linux, args.points)
+    point = recorder_figures(rep, args.linux, args.points, args.linux32)
+    recorder_timing_figures(rep, args.linux, args.win32, args.wine, args.points)
     byte_check(rep, args.linux, 100000)
     gbench_figures(rep, args.linux, args.min_time)
     provider_figures(rep, args.linux)

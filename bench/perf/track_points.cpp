@@ -7,11 +7,28 @@
 
 namespace {
 
+// The C library's reentrant calendar conversions, by their names on each
+// system.
+void utcCalendar(std::time_t at, std::tm* t) {
+#if defined(_WIN32)
+    gmtime_s(t, &at);
+#else
+    gmtime_r(&at, t);
+#endif
+}
+void localCalendar(std::time_t at, std::tm* t) {
+#if defined(_WIN32)
+    localtime_s(t, &at);
+#else
+    localtime_r(&at, t);
+#endif
+}
+
 GpsRecord recordAt(std::time_t utc) {
     GpsRecord r;
     std::memset(&r, 0, sizeof r);
     std::tm t;
-    gmtime_r(&utc, &t);
+    utcCalendar(utc, &t);
     r.year = t.tm_year + 1900;
     r.month = static_cast<uint8_t>(t.tm_mon + 1);
     r.day = static_cast<uint8_t>(t.tm_mday);
@@ -94,12 +111,13 @@ __attribute__((noinline)) void baselineWritePoint(std::FILE* file, const GpsReco
         static_cast<double>(r.longitude), static_cast<double>(r.latitude), r.year, r.month, r.day,
         r.hour, r.minute, r.second, static_cast<double>(r.altitude), static_cast<double>(r.hdop));
     std::fwrite(line, 1, static_cast<size_t>(n), file);
+    std::fflush(file);
 }
 
 __attribute__((noinline)) std::FILE* baselineFirstPoint(const char* folder, const GpsRecord& r) {
     const std::time_t now = std::time(nullptr);
     std::tm t;
-    localtime_r(&now, &t);
+    localCalendar(now, &t);
     const int y = t.tm_year + 1900, mo = t.tm_mon + 1;
     char path[4096];
     std::snprintf(path, sizeof path, "%s%04d-%02d-%02d_%02d-%02d-%02d.gpx", folder, y, mo,

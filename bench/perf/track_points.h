@@ -17,8 +17,9 @@ std::vector<GpsRecord> makeTrackPoints(size_t count);
 // finite bit patterns: every exponent, subnormals and huge values.
 std::vector<GpsRecord> makeRandomBitPoints(size_t count, unsigned seed);
 
-// The baseline: the recorder's point line built with snprintf("%f", ...)
-// and written with fwrite. Kept out of line so that instruction counts
+// The baseline: the recorder's point line built with snprintf("%f", ...),
+// written with fwrite and flushed, as a logger that keeps every point
+// through a crash does. Kept out of line so that instruction counts
 // can be taken on exactly this function.
 void baselineWritePoint(std::FILE* file, const GpsRecord& r);
 

@@ -95,29 +95,48 @@ void platformLocalTime(LocalTime* out) {
     out->second = local.tm_sec;
 }
 
-PlatformHandle platformFileCreate(const WideChar* path) {
+PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken) {
+    *nameTaken = false;
     char name[kPathBytes];
     if (!toUtf8(path, name, sizeof name) || name[0] == 0)
         return 0;
     int fd;
     do
-        fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
+    *nameTaken = fd < 0 && errno == EEXIST;
     return fd < 0 ? 0 : handleFromFd(fd);
 }
 
-bool platformFileWrite(PlatformHandle file, const void* data, size_t size) {
+bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = write(fdFromHandle(file), p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    off_t at = static_cast<off_t>(offset);
+    if (at < 0)
+        return false;
+    /* Mostly one call writes it all. */
+    ssize_t n = pwrite(fdFromHandle(file), p, size, at);
+    while (n != static_cast<ssize_t>(size)) {
+        if (n == 0 || (n < 0 && errno != EINTR))
             return false;
-        p += n;
-        size -= static_cast<size_t>(n);
+        if (n > 0) {
+            p += n;
+            at += n;
+            size -= static_cast<size_t>(n);
+        }
+        n = pwrite(fdFromHandle(file), p, size, at);
     }
     return true;
+}
+
+bool platformFileTruncate(PlatformHandle file, uint32_t size) {
+    const off_t length = static_cast<off_t>(size);
+    if (length < 0)
+        return false;
+    int result;
+    do
+        result = ftruncate(fdFromHandle(file), length);
+    while (result != 0 && errno == EINTR);
+    return result == 0;
 }
 
 bool platformFileClose(PlatformHandle file) {

@@ -26,23 +26,59 @@ void platformLocalTime(LocalTime* out) {
     out->second = now.wSecond;
 }
 
-PlatformHandle platformFileCreate(const WideChar* path) {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    return file == INVALID_HANDLE_VALUE ? 0 : file;
+namespace {
+
+/* Moves the file pointer to OFFSET, which may exceed 2 GiB. */
+bool seekTo(PlatformHandle file, uint32_t offset) {
+    LONG high = 0;
+    SetLastError(NO_ERROR);
+    return SetFilePointer(static_cast<HANDLE>(file), static_cast<LONG>(offset), &high,
+                          FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+           GetLastError() == NO_ERROR;
 }
 
-bool platformFileWrite(PlatformHandle file, const void* data, size_t size) {
+} // namespace
+
+PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        *nameTaken = false;
+        return file;
+    }
+    const DWORD error = GetLastError();
+    *nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    return 0;
+}
+
+bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         DWORD written = 0;
-        if (!WriteFile(static_cast<HANDLE>(file), p, static_cast<DWORD>(size), &written, NULL) ||
+#if defined(_WIN32_WCE)
+        /* CE writes at the file pointer only. */
+        if (!seekTo(file, offset) ||
+            !WriteFile(static_cast<HANDLE>(file), p, static_cast<DWORD>(size), &written, NULL) ||
             written == 0)
             return false;
+#else
+        OVERLAPPED at;
+        ZeroMemory(&at, sizeof at);
+        at.Offset = offset;
+        if (!WriteFile(static_cast<HANDLE>(file), p, static_cast<DWORD>(size), &written, &at) ||
+            written == 0)
+            return false;
+#endif
         p += written;
+        offset += written;
         size -= written;
     }
     return true;
+}
+
+bool platformFileTruncate(PlatformHandle file, uint32_t size) {
+    /* The file pointer is of no other use: every write names its offset. */
+    return seekTo(file, size) && SetEndOfFile(static_cast<HANDLE>(file)) != 0;
 }
 
 bool platformFileClose(PlatformHandle file) {

@@ -120,7 +120,17 @@ void ChildProgram::sendSignal(int number) {
     (void)number;
 #else
     if (pid_ > 0 && !waited_)
-        kill(pid_, number);
+        ::kill(pid_, number);
+#endif
+}
+
+void ChildProgram::kill() {
+    if (!started() || waited_)
+        return;
+#if defined(_WIN32)
+    TerminateProcess(process_, 137);
+#else
+    ::kill(pid_, SIGKILL);
 #endif
 }
 

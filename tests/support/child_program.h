@@ -20,6 +20,8 @@ class ChildProgram {
     void interrupt();
     // Sends signal NUMBER (POSIX only).
     void sendSignal(int number);
+    // Ends the process at once, as a crash does: SIGKILL, TerminateProcess.
+    void kill();
     // Waits for the end and returns the exit code (-1 when not started or
     // ended by a signal).
     int wait();
