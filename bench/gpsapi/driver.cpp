@@ -5,6 +5,7 @@
 
 #include "../../platform/platform.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -80,24 +81,31 @@ Condition stateChanged;
 
 namespace {
 
-void storeReadingLocked(const GPS_POSITION& r, bool fromReplay) {
-    reading = r;
-    readingFromReplay = fromReplay;
-    ++readingSerial;
-}
-
-void signalNewLocationLocked() {
-    for (const Device& d : devices)
-        if (d.open && d.newLocation != nullptr)
-            platformEventSignal(d.newLocation);
-}
+// Signals being sent with stateLock released; a close waits for none.
+std::atomic<int> signalsUnderWay(0);
 
 } // namespace
 
-uint64_t publishLocked(const GPS_POSITION& r, bool fromReplay) {
-    storeReadingLocked(r, fromReplay);
-    signalNewLocationLocked();
-    return readingSerial;
+uint64_t storeLocked(const GPS_POSITION& r, bool fromReplay) {
+    reading = r;
+    readingFromReplay = fromReplay;
+    return ++readingSerial;
+}
+
+void signalNewLocationReleasing() {
+    PlatformHandle events[kMaxDevices];
+    int n = 0;
+    for (const Device& d : devices)
+        if (d.open && d.newLocation != nullptr)
+            events[n++] = d.newLocation;
+    if (n == 0)
+        return;
+    signalsUnderWay.fetch_add(1);
+    stateLock.unlock();
+    for (int i = 0; i < n; ++i)
+        platformEventSignal(events[i]);
+    signalsUnderWay.fetch_sub(1);
+    stateLock.lock();
 }
 
 uint64_t hostReceiptsLocked() {
@@ -179,6 +187,8 @@ GPSAPI_ENTRY uint32_t GPSCloseDevice(GpsHandle device) {
     // The events go back to the caller only once no thread can signal them.
     if (last)
         gpsapi::replayStop();
+    while (gpsapi::signalsUnderWay.load() != 0)
+        yieldThread();
     return 0;
 }
 #endif
@@ -254,9 +264,9 @@ GPSAPI_ENTRY void PLUGIN_CALL SimGpsReset() {
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsPushReading(const GPS_POSITION* r, int32_t signal) {
     Locked l(stateLock);
     if (r != nullptr)
-        gpsapi::storeReadingLocked(*r, false);
+        gpsapi::storeLocked(*r, false);
     if (signal)
-        gpsapi::signalNewLocationLocked();
+        gpsapi::signalNewLocationReleasing();
 }
 
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsSignalDeviceState() {

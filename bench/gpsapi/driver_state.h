@@ -11,11 +11,15 @@ extern Mutex stateLock;
 // Notified whenever a reading is fetched or a replay is asked to stop.
 extern Condition stateChanged;
 
-// With stateLock held: makes READING the current one, signals the
-// new-location event of every open device and returns the reading's serial
+// With stateLock held: makes READING the current one and returns its serial
 // number (they count up from 1). FROM_REPLAY counts its fetch as the
 // replay's.
-uint64_t publishLocked(const GPS_POSITION& reading, bool fromReplay);
+uint64_t storeLocked(const GPS_POSITION& reading, bool fromReplay);
+// With stateLock held: signals the new-location event of every open device.
+// The lock is released for the signals (a woken reader fetches at once and
+// must not find it held) and taken again before the return; a device's
+// close waits until no signal of its events is under way.
+void signalNewLocationReleasing();
 // With stateLock held: the serial of the latest reading fetched, 0 if none.
 uint64_t fetchedSerialLocked();
 // With stateLock held: how many positions the host has said it received.

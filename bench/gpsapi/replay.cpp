@@ -254,13 +254,14 @@ class Replayer {
         lastDelivery_ = monotonicMs();
         flushCountsLocked();
         ReplayProgress& progress = replayProgressLocked();
-        const uint64_t serial = publishLocked(r, true);
+        const uint64_t serial = storeLocked(r, true);
         ++progress.status.epochsDelivered;
         const bool position = (r.dwValidFields & POSITION_RECORD_FIELDS) != 0;
         if (position)
             ++progress.status.positionsDelivered;
         progress.lastSerial = serial;
         progress.reachedEnd = last;
+        signalNewLocationReleasing();
         if (pace.host && !last)
             while (!stopRequested && fetchedSerialLocked() < serial)
                 stateChanged.wait(stateLock);
