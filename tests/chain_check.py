@@ -346,10 +346,11 @@ def compare_gpsbabel(log, ours):
     default = replay_check.convert(log)
     problems = babel_differences(ours, default)
     if not problems:
-        return [], "gpsbabel's conversion"
+        return [], "gpsbabel's conversion" + replay_check.left_out(log)
     reference = replay_check.sentence_by_sentence(log, default)[2]
     return babel_differences(ours, reference), \
-        f"gpsbabel's sentence-by-sentence conversion (its default has {len(default)})"
+        f"gpsbabel's sentence-by-sentence conversion (its default has {len(default)})" + \
+        replay_check.left_out(log)
 
 
 def logs_of(arguments):

@@ -50,7 +50,17 @@ def convert(log, options=""):
         ele = re.search(r"<ele>([^<]+)</ele>", body)
         date, ms = milliseconds(re.search(r"<time>([^<]+)</time>", body).group(1))
         points.append((date, ms, lat, lon, float(ele.group(1)) if ele else None))
-    return gll_only(log, points)[0]
+    kept, LEFT_OUT[log] = gll_only(log, points)
+    return kept
+
+
+# Points of GLL-only seconds that convert() left out, by log.
+LEFT_OUT = {}
+
+
+def left_out(log):
+    n = LEFT_OUT.get(log, 0)
+    return f"; {n} gpsbabel point(s) of GLL-only seconds left out" if n else ""
 
 
 def replayed(path):
@@ -121,7 +131,7 @@ def check(log, readings):
     assert ours, f"{readings}: no epoch with a fix"
     default = convert(log)
     if not differences(ours, default, "gpsbabel"):
-        return f"{len(ours)} epochs match gpsbabel's conversion"
+        return f"{len(ours)} epochs match gpsbabel's conversion{left_out(log)}"
 
     # The log pairs sentences of different seconds: compare sentence by sentence.
     gga, rmc, expected = sentence_by_sentence(log, default)
@@ -142,7 +152,8 @@ def check(log, readings):
     # Only that pairing may set the two apart.
     assert shifted, "\n".join(differences(ours, default, "gpsbabel")[:10])
     return (f"{len(ours)} epochs match gpsbabel sentence by sentence; its default conversion "
-            f"has {len(default)} points, {shifted} of them a GGA position under a later RMC's time")
+            f"has {len(default)} points, {shifted} of them a GGA position under a later RMC's time"
+            f"{left_out(log)}")
 
 
 def main(readings_folder, logs_folder):
