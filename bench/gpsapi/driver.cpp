@@ -92,20 +92,22 @@ uint64_t storeLocked(const GPS_POSITION& r, bool fromReplay) {
     return ++readingSerial;
 }
 
-void signalNewLocationReleasing() {
-    PlatformHandle events[kMaxDevices];
-    int n = 0;
+void gatherNewLocationLocked(PendingSignals* out) {
+    static_assert(sizeof out->events / sizeof out->events[0] >= kMaxDevices, "room for all");
+    out->count = 0;
     for (const Device& d : devices)
         if (d.open && d.newLocation != nullptr)
-            events[n++] = d.newLocation;
-    if (n == 0)
+            out->events[out->count++] = d.newLocation;
+    if (out->count > 0)
+        signalsUnderWay.fetch_add(1);
+}
+
+void sendSignals(const PendingSignals& pending) {
+    if (pending.count == 0)
         return;
-    signalsUnderWay.fetch_add(1);
-    stateLock.unlock();
-    for (int i = 0; i < n; ++i)
-        platformEventSignal(events[i]);
+    for (int i = 0; i < pending.count; ++i)
+        platformEventSignal(pending.events[i]);
     signalsUnderWay.fetch_sub(1);
-    stateLock.lock();
 }
 
 uint64_t hostReceiptsLocked() {
@@ -262,11 +264,15 @@ GPSAPI_ENTRY void PLUGIN_CALL SimGpsReset() {
 }
 
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsPushReading(const GPS_POSITION* r, int32_t signal) {
-    Locked l(stateLock);
-    if (r != nullptr)
-        gpsapi::storeLocked(*r, false);
-    if (signal)
-        gpsapi::signalNewLocationReleasing();
+    gpsapi::PendingSignals pending = {{}, 0};
+    {
+        Locked l(stateLock);
+        if (r != nullptr)
+            gpsapi::storeLocked(*r, false);
+        if (signal)
+            gpsapi::gatherNewLocationLocked(&pending);
+    }
+    gpsapi::sendSignals(pending);
 }
 
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsSignalDeviceState() {

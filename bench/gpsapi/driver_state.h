@@ -5,6 +5,8 @@
 #include "gpsapi_control.h"
 #include "sync.h"
 
+#include "../../platform/platform.h"
+
 namespace gpsapi {
 
 extern Mutex stateLock;
@@ -15,11 +17,16 @@ extern Condition stateChanged;
 // number (they count up from 1). FROM_REPLAY counts its fetch as the
 // replay's.
 uint64_t storeLocked(const GPS_POSITION& reading, bool fromReplay);
-// With stateLock held: signals the new-location event of every open device.
-// The lock is released for the signals (a woken reader fetches at once and
-// must not find it held) and taken again before the return; a device's
-// close waits until no signal of its events is under way.
-void signalNewLocationReleasing();
+// The new-location events of the open devices, gathered with stateLock
+// held and signalled after it is released: a woken reader fetches at once
+// and must not find the lock held. A device's close waits until no signal
+// gathered before it is under way.
+struct PendingSignals {
+    PlatformHandle events[8];
+    int count;
+};
+void gatherNewLocationLocked(PendingSignals* out);
+void sendSignals(const PendingSignals& pending);
 // With stateLock held: the serial of the latest reading fetched, 0 if none.
 uint64_t fetchedSerialLocked();
 // With stateLock held: how many positions the host has said it received.

@@ -261,7 +261,11 @@ class Replayer {
             ++progress.status.positionsDelivered;
         progress.lastSerial = serial;
         progress.reachedEnd = last;
-        signalNewLocationReleasing();
+        PendingSignals pending;
+        gatherNewLocationLocked(&pending);
+        stateLock.unlock();
+        sendSignals(pending);
+        stateLock.lock();
         if (pace.host && !last)
             while (!stopRequested && fetchedSerialLocked() < serial)
                 stateChanged.wait(stateLock);
