@@ -91,8 +91,12 @@ void convertRecord(const GPS_POSITION& p, uint32_t valid) {
         r.latitude = static_cast<float>(p.dblLatitude);
     if (valid & GPS_VALID_LONGITUDE)
         r.longitude = static_cast<float>(p.dblLongitude);
+    /* Receivers that give no geoid separation leave only the sea-level
+     * altitude; keeping the previous altitude would be plainly wrong. */
     if (valid & GPS_VALID_ALTITUDE_WRT_ELLIPSOID)
         r.altitude = p.flAltitudeWRTEllipsoid;
+    else if (valid & GPS_VALID_ALTITUDE_WRT_SEA_LEVEL)
+        r.altitude = p.flAltitudeWRTSeaLevel;
     if (valid & GPS_VALID_SPEED)
         r.speed = p.flSpeed * kKnotsToKmh;
     if (valid & GPS_VALID_HEADING)

@@ -10,7 +10,7 @@
 #
 # --linux runs the native Linux builds instead. LOG defaults to the bundled
 # sample, bench/data/bundg_zeus_9.nmea. GPSAPI_REPLAY_PACE may be set to
-# replay at the log's own rate ("1"), a multiple of it, "lockstep" or "host"
+# replay at the log's own rate ("1"), a multiple of it, or "host"
 # (the default here: as fast as the host takes the positions, none lost).
 set -euo pipefail
 cd "$(dirname "$0")/.."

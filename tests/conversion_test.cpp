@@ -218,8 +218,11 @@ TEST_F(Conversion, TakesExactlyTheFieldsMarkedValid) {
         {GPS_VALID_SPEED, [](GpsRecord& r) { r.speed = 10.0f * 1.852f; }},
         {GPS_VALID_HEADING, [](GpsRecord& r) { r.heading = 123.5f; }},
         {GPS_VALID_MAGNETIC_VARIATION, [](GpsRecord&) {}},
-        {GPS_VALID_ALTITUDE_WRT_SEA_LEVEL, [](GpsRecord&) {}},
+        {GPS_VALID_ALTITUDE_WRT_SEA_LEVEL, [](GpsRecord& r) { r.altitude = 7.0f; }},
         {GPS_VALID_ALTITUDE_WRT_ELLIPSOID, [](GpsRecord& r) { r.altitude = 12.0f; }},
+        // Both: the ellipsoid's, as the record's altitude is above it.
+        {GPS_VALID_ALTITUDE_WRT_SEA_LEVEL | GPS_VALID_ALTITUDE_WRT_ELLIPSOID,
+         [](GpsRecord& r) { r.altitude = 12.0f; }},
         {GPS_VALID_POSITION_DILUTION_OF_PRECISION, [](GpsRecord& r) { r.pdop = 4.5f; }},
         {GPS_VALID_HORIZONTAL_DILUTION_OF_PRECISION, [](GpsRecord& r) { r.hdop = 5.5f; }},
         {GPS_VALID_VERTICAL_DILUTION_OF_PRECISION, [](GpsRecord& r) { r.vdop = 6.5f; }},
@@ -318,7 +321,8 @@ TEST_F(Conversion, MapsFixTypesAndPublishesAChangeOnlyWithAField) {
     ASSERT_EQ(1, fetch(&r));
     EXPECT_EQ(FIX_3D, r.fixStatus);
     GpsRecord expected = recordA();
-    expected.heading = 0.0f; // from the readings above
+    expected.heading = 0.0f;  // from the readings above
+    expected.altitude = 0.0f; // this reading's sea-level altitude
     EXPECT_TRUE(sameRecord(expected, r));
 }
 

@@ -21,6 +21,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -52,8 +53,9 @@ void setVariable(const char* name, const std::string& value) {
 const char* const kDriverEntries[] = {"GPSOpenDevice", "GPSCloseDevice", "GPSGetPosition",
                                       "GPSGetDeviceState"};
 const char* const kControlEntries[] = {
-    "SimGpsReset",       "SimGpsPushReading",    "SimGpsSignalDeviceState", "SimGpsSetFailures",
-    "SimGpsGetCounters", "SimGpsReplayFinished", "SimGpsGetReplayStatus"};
+    "SimGpsReset",           "SimGpsPushReading",      "SimGpsSignalDeviceState",
+    "SimGpsSetFailures",     "SimGpsGetCounters",      "SimGpsReplayFinished",
+    "SimGpsGetReplayStatus", "SimGpsReplayAcknowledge"};
 
 GPS_POSITION emptyPosition() {
     GPS_POSITION p;
@@ -84,6 +86,7 @@ class GpsDriver : public ::testing::Test {
         resolve(getCounters, "SimGpsGetCounters");
         resolve(replayFinished, "SimGpsReplayFinished");
         resolve(replayStatus, "SimGpsGetReplayStatus");
+        resolve(acknowledge, "SimGpsReplayAcknowledge");
         reset();
         newLocation = platformEventCreate();
         stateChange = platformEventCreate();
@@ -130,6 +133,29 @@ class GpsDriver : public ::testing::Test {
         EXPECT_EQ(0u, getPosition(device, &p, 50000, 0));
         return p;
     }
+    // Fetches as a host paced replay expects: the reading, then the receipt
+    // of its position.
+    GPS_POSITION fetchAndAcknowledge() {
+        GPS_POSITION p = fetch();
+        if (p.dwValidFields & 0x7FFu)
+            acknowledge();
+        return p;
+    }
+    // Every epoch of a host paced replay of LOG.
+    std::vector<GPS_POSITION> replayWhole(const std::string& log) {
+        setVariable(SIMGPS_REPLAY_LOG_VARIABLE, log);
+        setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "host");
+        openDevice();
+        std::vector<GPS_POSITION> readings;
+        while (replayFinished() == 0) {
+            if (!signalled(newLocation, 20000)) {
+                ADD_FAILURE() << "no epoch after " << readings.size();
+                break;
+            }
+            readings.push_back(fetchAndAcknowledge());
+        }
+        return readings;
+    }
 
     PluginLibrary library{driverPath("driver")};
     GPSOpenDeviceFn open = nullptr;
@@ -143,6 +169,7 @@ class GpsDriver : public ::testing::Test {
     SimGpsGetCountersFn getCounters = nullptr;
     SimGpsReplayFinishedFn replayFinished = nullptr;
     SimGpsGetReplayStatusFn replayStatus = nullptr;
+    SimGpsReplayAcknowledgeFn acknowledge = nullptr;
     PlatformHandle newLocation = nullptr, stateChange = nullptr;
     GpsHandle device = nullptr;
 };
@@ -388,7 +415,7 @@ int64_t utcMs(const GPS_POSITION& p) {
            t.wMilliseconds;
 }
 
-TEST_F(GpsDriver, LockstepReplayDeliversEachEpochOfEveryLogOnce) {
+TEST_F(GpsDriver, HostPacedReplayDeliversEachEpochOfEveryLogOnce) {
     std::vector<std::string> logs;
     for (const auto& entry : std::filesystem::directory_iterator(testDataFolder()))
         if (entry.path().extension() == ".nmea")
@@ -399,14 +426,7 @@ TEST_F(GpsDriver, LockstepReplayDeliversEachEpochOfEveryLogOnce) {
 
     for (const std::string& log : logs) {
         SCOPED_TRACE(log);
-        setVariable(SIMGPS_REPLAY_LOG_VARIABLE, testDataFolder() + log);
-        setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "lockstep");
-        openDevice();
-        std::vector<GPS_POSITION> readings;
-        while (replayFinished() == 0) {
-            ASSERT_TRUE(signalled(newLocation, 20000)) << "no epoch after " << readings.size();
-            readings.push_back(fetch());
-        }
+        const std::vector<GPS_POSITION> readings = replayWhole(testDataFolder() + log);
         EXPECT_FALSE(signalled(newLocation, 100)) << "a signal after the last epoch";
         SimGpsReplayStatus s = status();
         closeDevice();
@@ -414,6 +434,9 @@ TEST_F(GpsDriver, LockstepReplayDeliversEachEpochOfEveryLogOnce) {
         EXPECT_EQ(1, s.finished);
         EXPECT_EQ(static_cast<int32_t>(readings.size()), s.epochsDelivered);
         EXPECT_EQ(s.epochsDelivered, s.epochsFetched);
+        EXPECT_EQ(std::count_if(readings.begin(), readings.end(),
+                                [](const GPS_POSITION& p) { return p.dwValidFields & 0x7FFu; }),
+                  s.positionsDelivered);
         EXPECT_GT(s.sentencesUsed, static_cast<int32_t>(readings.size()));
         EXPECT_EQ(0, s.sentencesRejected);
 
@@ -486,12 +509,12 @@ TEST_F(GpsDriver, ReplaySkipsDamagedLinesAndRestartsAfterAClose) {
                        std::string(kPacedLog + 63, 63) + overlong +
                        std::string(kPacedLog + 126, 61)); // no line ending at the end
     setVariable(SIMGPS_REPLAY_LOG_VARIABLE, log);
-    setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "LockStep");
+    setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "Host");
     openDevice();
     std::vector<double> latitudes;
     while (replayFinished() == 0) {
         ASSERT_TRUE(signalled(newLocation, 20000));
-        latitudes.push_back(fetch().dblLatitude);
+        latitudes.push_back(fetchAndAcknowledge().dblLatitude);
     }
     ASSERT_EQ(3u, latitudes.size());
     EXPECT_NEAR(50.0 + 0.01 / 60, latitudes[1], 1e-12);
@@ -513,6 +536,57 @@ TEST_F(GpsDriver, ReplaySkipsDamagedLinesAndRestartsAfterAClose) {
     EXPECT_FALSE(signalled(newLocation, 200));
 }
 
+TEST_F(GpsDriver, ReplayReadsEveryLineEndAndSentencesBeyondTheStandardLength) {
+    // A fifth epoch whose GGA a station id stretches to 128 characters.
+    std::string gga = "GPGGA,110003,5000.040,N,00500.000,E,1,08,1.0,10.5,M,40,M,,";
+    gga += std::string(128 - 4 - gga.size(), '7');
+    unsigned sum = 0;
+    for (char c : gga)
+        sum ^= static_cast<unsigned char>(c);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X", sum);
+    const std::string lines[] = {std::string(kPacedLog, 61), std::string(kPacedLog + 63, 61),
+                                 std::string(kPacedLog + 126, 61), std::string(kPacedLog + 189, 61),
+                                 "$" + gga + tail};
+    ASSERT_EQ(128u, lines[4].size());
+    for (const char* end : {"\n", "\r\n", "\r", "\r\r\n"}) {
+        SCOPED_TRACE(::testing::Message() << "line end of " << std::strlen(end) << " bytes");
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + end;
+        const std::string log = freshFolder("replay-line-ends") + "ends.nmea";
+        writeFile(log, text);
+        const std::vector<GPS_POSITION> r = replayWhole(log);
+        closeDevice();
+        ASSERT_EQ(5u, r.size());
+        EXPECT_NEAR(50.0 + 0.02 / 60, r[2].dblLatitude, 1e-12);
+        EXPECT_NEAR(50.0 + 0.04 / 60, r[4].dblLatitude, 1e-12);
+        EXPECT_EQ(50.5f, r[4].flAltitudeWRTEllipsoid);
+        EXPECT_EQ(0, status().sentencesRejected);
+    }
+}
+
+TEST_F(GpsDriver, ReplayRefusesALogThatIsNoFile) {
+    // Reads from these could block the replay for good.
+    const std::string folder = freshFolder("replay-devices");
+#if defined(_WIN32)
+    const std::string names[] = {folder + "aux.nmea", folder + "NUL.nmea", folder + "com1.log",
+                                 "CON"};
+#else
+    ASSERT_EQ(0, mkfifo((folder + "fifo.nmea").c_str(), 0600));
+    const std::string names[] = {folder + "fifo.nmea", "/dev/null", folder};
+#endif
+    for (const std::string& name : names) {
+        setVariable(SIMGPS_REPLAY_LOG_VARIABLE, name);
+        EXPECT_EQ(nullptr, open(newLocation, stateChange, nullptr, 0)) << name;
+    }
+    EXPECT_EQ(0, counters().opens);
+    // A name that merely starts like a device is a file.
+    const std::string log = folder + "auxiliary.nmea";
+    writeFile(log, kPacedLog);
+    EXPECT_EQ(4u, replayWhole(log).size());
+}
+
 TEST_F(GpsDriver, ReplayThatCannotStartFailsTheOpen) {
     setVariable(SIMGPS_REPLAY_LOG_VARIABLE, programFolder() + "no-such-log.nmea");
     EXPECT_EQ(nullptr, open(newLocation, stateChange, nullptr, 0));
@@ -520,7 +594,7 @@ TEST_F(GpsDriver, ReplayThatCannotStartFailsTheOpen) {
     const std::string log = freshFolder("replay-pace") + "one.nmea";
     writeFile(log, kPacedLog);
     setVariable(SIMGPS_REPLAY_LOG_VARIABLE, log);
-    for (const char* pace : {"fast", "0", "-2", "1x"}) {
+    for (const char* pace : {"fast", "0", "-2", "1x", "lockstep"}) {
         setVariable(SIMGPS_REPLAY_PACE_VARIABLE, pace);
         EXPECT_EQ(nullptr, open(newLocation, stateChange, nullptr, 0)) << pace;
     }

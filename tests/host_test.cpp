@@ -683,6 +683,48 @@ TEST(HostRecordSource, RefusesToRecordWithoutAPositionSource) {
     EXPECT_EQ(14, r.exitCode) << r.out << r.err;
     EXPECT_NE(std::string::npos, r.err.find("GPSAPI_REPLAY_LOG")) << r.err;
 }
+
+// The bench's navhost, orvane and driver replay a log of 40 one-second
+// epochs. Under Wine the chain check covers the same path.
+TEST_F(HostRecord, SaysSoAndFailsWhenPositionsAreLost) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+        char body[96];
+        std::snprintf(body, sizeof body,
+                      "GPRMC,1000%02d,A,5000.%03d,N,00500.000,E,5.0,90.0,200818,,,A", i, i);
+        unsigned sum = 0;
+        for (const char* c = body; *c != 0; ++c)
+            sum ^= static_cast<unsigned char>(*c);
+        char line[128];
+        std::snprintf(line, sizeof line, "$%s*%02X\r\n", body, sum);
+        text += line;
+    }
+    const std::string log = folder + "forty.nmea";
+    writeFile(log, text);
+    const std::string bench = programFolder() + "../bench/";
+    auto run = [&](const char* pace, const char* pollMs) {
+        setenv("GPSAPI_REPLAY_LOG", log.c_str(), 1);
+        setenv("GPSAPI_REPLAY_PACE", pace, 1);
+        const ProgramResult r = runProgram(
+            bench + "navhost",
+            {"record", "--provider", bench + "orvane.so", "--recorder", bench + "wendmark.so",
+             "--settings", settings, "--tracks", tracks, "--poll", pollMs, "--duration", "120"},
+            folder);
+        unsetenv("GPSAPI_REPLAY_LOG");
+        unsetenv("GPSAPI_REPLAY_PACE");
+        return r;
+    };
+    // 40 epochs in 0.4 s against a poll a second: most are replaced unseen.
+    ProgramResult r = run("100", "1000");
+    EXPECT_EQ(13, r.exitCode) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(" of the 40 the driver delivered")) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("stopped:  end of the replay")) << r.out;
+    // Paced by the host, however slowly it polls, nothing is lost.
+    r = run("host", "20");
+    EXPECT_EQ(0, r.exitCode) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("points:   40\n")) << r.out;
+}
+}
 #endif
 
 } // namespace

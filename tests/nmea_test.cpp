@@ -194,17 +194,16 @@ TEST(NmeaSentence, UnreadableFieldsRejectTheSentence) {
         EXPECT_EQ(Result::kMalformed, parse(sentence(body))) << body;
 }
 
-TEST(NmeaSentence, SentencesBeyondTheStandardLengthAreRefused) {
-    // The altitude's decimals stretch the sentence to the length wanted.
+TEST(NmeaSentence, SentencesUpToTheLongestReceiversWriteAreRead) {
     // The station id, a field the driver does not read, stretches the
-    // sentence to the length wanted.
+    // sentence to the length wanted; receivers exceed the standard's 82.
     auto ofLength = [](size_t length) {
         std::string body = "GPGGA,120000,5000.000,N,00500.000,E,1,08,1.0,10.,M,40,M,,";
         return sentence(body + std::string(length - body.size() - 4, '7'));
     };
-    EXPECT_EQ(80u, ofLength(80).size());
-    EXPECT_EQ(Result::kParsed, parse(ofLength(80)));
-    EXPECT_EQ(Result::kTooLong, parse(ofLength(81)));
+    EXPECT_EQ(128u, ofLength(128).size());
+    EXPECT_EQ(Result::kParsed, parse(ofLength(128) + "\r\n"));
+    EXPECT_EQ(Result::kTooLong, parse(ofLength(129)));
     EXPECT_EQ(Result::kTooLong, parse("$GPGGA," + std::string(10000, ',')));
 }
 
@@ -317,6 +316,66 @@ TEST(NmeaEpochs, SatellitesAddUpAcrossSentencesAndSystemsToTwelve) {
                                     kSouthernEpoch[4]};
     for (const GPS_POSITION& p : epochs(cut))
         EXPECT_EQ(0u, p.dwValidFields & kInView);
+}
+
+// The start of an epoch of an NMEA 4.11 receiver: GSV sentences end with a
+// signal id, GSA sentences with a system id.
+const std::vector<std::string> kSignalIdEpoch = {
+    "$GPGGA,043539.00,4333.190206,N,00127.618380,E,1,05,1.3,250.8,M,50.0,M,,*62",
+    "$GNGSA,A,2,02,08,10,23,27,,,,,,,,1.6,1.3,0.9,1*33",
+    "$GNGSA,A,2,65,66,73,81,82,,,,,,,,1.6,1.3,0.9,2*3B",
+    "$GLGSV,3,1,10,66,40,075,48,82,56,327,48,73,22,320,34,80,37,257,18,1*75",
+    "$GLGSV,3,2,10,79,12,205,20,65,16,026,43,83,16,281,17,81,45,054,46,1*7D",
+    "$GLGSV,3,3,10,67,23,143,22,88,00,084,,1*73",
+    "$BDGSV,2,1,05,08,09,030,39,11,40,081,42,13,17,036,43,21,,,49,4*4D",
+    "$BDGSV,2,2,05,14,39,136,,4*4E",
+};
+
+TEST(NmeaEpochs, TrailingIdsAreNoSatellitesAndEachSatelliteCountsOnce) {
+    const GPS_POSITION p = epochs(kSignalIdEpoch)[0];
+    const uint32_t prns[12] = {66, 82, 73, 80, 79, 65, 83, 81, 67, 88, 8, 11};
+    ASSERT_EQ(12u, p.dwSatellitesInView);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(prns[i], p.rgdwSatellitesInViewPRNs[i]) << i;
+    EXPECT_EQ(1.6f, p.flPositionDilutionOfPrecision);
+    EXPECT_EQ(0.9f, p.flVerticalDilutionOfPrecision);
+
+    // One satellite's further signals add no entry; the strongest counts.
+    // The used PRNs repeated under a second talker count once, and with
+    // more than twelve used, those in view come first.
+    const GPS_POSITION q = epochs({
+        sentence("GPGGA,120000,5000.000,N,00500.000,E,1,14,1.0,10,M,40,M,,"),
+        sentence("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.0,1.0,1.0"),
+        sentence("GNGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.0,1.0,1.0,1"),
+        sentence("GNGSA,A,3,65,66,,,,,,,,,,,1.0,1.0,1.0,2"),
+        sentence("GPGSV,1,1,02,05,06,110,19,10,24,284,34,1"),
+        sentence("GPGSV,1,1,02,05,06,110,,10,24,284,40,6"),
+        sentence("GLGSV,1,1,01,66,40,075,48,1"),
+    })[0];
+    ASSERT_EQ(3u, q.dwSatellitesInView);
+    EXPECT_EQ(19u, q.rgdwSatellitesInViewSignalToNoiseRatio[0]);
+    EXPECT_EQ(40u, q.rgdwSatellitesInViewSignalToNoiseRatio[1]);
+    EXPECT_EQ(66u, q.rgdwSatellitesInViewPRNs[2]);
+    ASSERT_EQ(12u, q.dwSatelliteCount);
+    const uint32_t used[12] = {5, 10, 66, 1, 2, 3, 4, 6, 7, 8, 9, 11};
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(used[i], q.rgdwSatellitesUsedPRNs[i]) << i;
+}
+
+TEST(NmeaEpochs, EveryGgaQualityMapsToAFixAndTheDriversQuality) {
+    // 1 GPS, 2 DGPS, 3 PPS, 4 RTK, 5 float RTK, 6 estimated, 7 manual, 8 simulated.
+    const uint32_t expected[9] = {0, 1, 2, 1, 2, 2, 1, 0, 0};
+    for (int quality = 0; quality <= 8; ++quality) {
+        const GPS_POSITION p = epochs({sentence("GNGGA,120000,5000.000,N,00500.000,E," +
+                                                std::to_string(quality) + ",08,1.0,10,M,,M,,")})[0];
+        EXPECT_EQ(expected[quality], p.FixQuality) << quality;
+        EXPECT_EQ(quality > 0 ? kPosition : 0u, p.dwValidFields & kPosition) << quality;
+        // Without a separation only the sea-level altitude is known.
+        EXPECT_EQ(quality > 0 ? GPS_VALID_ALTITUDE_WRT_SEA_LEVEL : 0u,
+                  p.dwValidFields &
+                      (GPS_VALID_ALTITUDE_WRT_SEA_LEVEL | GPS_VALID_ALTITUDE_WRT_ELLIPSOID))
+            << quality;
+    }
 }
 
 TEST(NmeaEpochs, DateIsCarriedSeededAndRollsOverAtMidnight) {

@@ -39,7 +39,8 @@ def milliseconds(text):
 
 
 def convert(log, options=""):
-    """gpsbabel's points: [(date, ms, lat, lon, ele or None)]."""
+    """gpsbabel's points: [(date, ms, lat, lon, ele or None)], without those
+    of GLL-only seconds (see gll_only)."""
     gpx = subprocess.run(["gpsbabel", "-i", "nmea" + options, "-f", log, "-o", "gpx", "-F", "-"],
                          check=True, capture_output=True, text=True).stdout
     points = []
@@ -49,7 +50,17 @@ def convert(log, options=""):
         ele = re.search(r"<ele>([^<]+)</ele>", body)
         date, ms = milliseconds(re.search(r"<time>([^<]+)</time>", body).group(1))
         points.append((date, ms, lat, lon, float(ele.group(1)) if ele else None))
-    return points
+    kept, LEFT_OUT[log] = gll_only(log, points)
+    return kept
+
+
+# Points of GLL-only seconds that convert() left out, by log.
+LEFT_OUT = {}
+
+
+def left_out(log):
+    n = LEFT_OUT.get(log, 0)
+    return f"; {n} gpsbabel point(s) of GLL-only seconds left out" if n else ""
 
 
 def replayed(path):
@@ -64,6 +75,32 @@ def replayed(path):
             ele = float(row["altitude"]) if valid & VALID_ALTITUDE_WRT_SEA_LEVEL else None
             fixes.append((date, ms, float(row["latitude"]), float(row["longitude"]), ele))
     return fixes
+
+
+def gll_only(log, points):
+    """POINTS without those gpsbabel made from a GLL sentence of a second that
+    has no GGA or RMC: the driver, as a GPS driver does, reads its positions
+    from GGA and RMC only. Returns the points kept and how many were left
+    out; each left out must have the GLL's time and position."""
+    timed, gll = set(), {}
+    for line in re.split(r"[\r\n]+", open(log, encoding="ascii", errors="replace").read()):
+        f = line.split("*")[0].split(",")
+        if len(f) > 6 and f[0][3:] in ("GGA", "RMC") and f[1][:6].isdigit():
+            timed.add(f[1][:6])
+        elif len(f) > 6 and f[0][3:] == "GLL" and f[6] == "A" and f[5][:6].isdigit():
+            lat = int(f[1][:2]) + float(f[1][2:]) / 60
+            lon = int(f[3][:3]) + float(f[3][3:]) / 60
+            gll[f[5][:6]] = (lat if f[2] == "N" else -lat, lon if f[4] == "E" else -lon)
+    kept = []
+    for p in points:
+        s = p[1] // 1000
+        hms = f"{s // 3600:02d}{s // 60 % 60:02d}{s % 60:02d}"
+        if hms in gll and hms not in timed:
+            assert abs(gll[hms][0] - p[2]) <= POSITION_TOLERANCE and \
+                abs(gll[hms][1] - p[3]) <= POSITION_TOLERANCE, f"gpsbabel point {p} is not its GLL's"
+            continue
+        kept.append(p)
+    return kept, len(points) - len(kept)
 
 
 def differences(ours, reference, what):
@@ -94,7 +131,7 @@ def check(log, readings):
     assert ours, f"{readings}: no epoch with a fix"
     default = convert(log)
     if not differences(ours, default, "gpsbabel"):
-        return f"{len(ours)} epochs match gpsbabel's conversion"
+        return f"{len(ours)} epochs match gpsbabel's conversion{left_out(log)}"
 
     # The log pairs sentences of different seconds: compare sentence by sentence.
     gga, rmc, expected = sentence_by_sentence(log, default)
@@ -115,7 +152,8 @@ def check(log, readings):
     # Only that pairing may set the two apart.
     assert shifted, "\n".join(differences(ours, default, "gpsbabel")[:10])
     return (f"{len(ours)} epochs match gpsbabel sentence by sentence; its default conversion "
-            f"has {len(default)} points, {shifted} of them a GGA position under a later RMC's time")
+            f"has {len(default)} points, {shifted} of them a GGA position under a later RMC's time"
+            f"{left_out(log)}")
 
 
 def main(readings_folder, logs_folder):

@@ -5,6 +5,7 @@
 
 #include "../../platform/platform.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -80,24 +81,33 @@ Condition stateChanged;
 
 namespace {
 
-void storeReadingLocked(const GPS_POSITION& r, bool fromReplay) {
-    reading = r;
-    readingFromReplay = fromReplay;
-    ++readingSerial;
-}
-
-void signalNewLocationLocked() {
-    for (const Device& d : devices)
-        if (d.open && d.newLocation != nullptr)
-            platformEventSignal(d.newLocation);
-}
+// Signals being sent with stateLock released; a close waits for none.
+std::atomic<int> signalsUnderWay(0);
 
 } // namespace
 
-uint64_t publishLocked(const GPS_POSITION& r, bool fromReplay) {
-    storeReadingLocked(r, fromReplay);
-    signalNewLocationLocked();
-    return readingSerial;
+uint64_t storeLocked(const GPS_POSITION& r, bool fromReplay) {
+    reading = r;
+    readingFromReplay = fromReplay;
+    return ++readingSerial;
+}
+
+void gatherNewLocationLocked(PendingSignals* out) {
+    static_assert(sizeof out->events / sizeof out->events[0] >= kMaxDevices, "room for all");
+    out->count = 0;
+    for (const Device& d : devices)
+        if (d.open && d.newLocation != nullptr)
+            out->events[out->count++] = d.newLocation;
+    if (out->count > 0)
+        signalsUnderWay.fetch_add(1);
+}
+
+void sendSignals(const PendingSignals& pending) {
+    if (pending.count == 0)
+        return;
+    for (int i = 0; i < pending.count; ++i)
+        platformEventSignal(pending.events[i]);
+    signalsUnderWay.fetch_sub(1);
 }
 
 uint64_t hostReceiptsLocked() {
@@ -179,6 +189,8 @@ GPSAPI_ENTRY uint32_t GPSCloseDevice(GpsHandle device) {
     // The events go back to the caller only once no thread can signal them.
     if (last)
         gpsapi::replayStop();
+    while (gpsapi::signalsUnderWay.load() != 0)
+        yieldThread();
     return 0;
 }
 #endif
@@ -252,11 +264,15 @@ GPSAPI_ENTRY void PLUGIN_CALL SimGpsReset() {
 }
 
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsPushReading(const GPS_POSITION* r, int32_t signal) {
-    Locked l(stateLock);
-    if (r != nullptr)
-        gpsapi::storeReadingLocked(*r, false);
-    if (signal)
-        gpsapi::signalNewLocationLocked();
+    gpsapi::PendingSignals pending = {{}, 0};
+    {
+        Locked l(stateLock);
+        if (r != nullptr)
+            gpsapi::storeLocked(*r, false);
+        if (signal)
+            gpsapi::gatherNewLocationLocked(&pending);
+    }
+    gpsapi::sendSignals(pending);
 }
 
 GPSAPI_ENTRY void PLUGIN_CALL SimGpsSignalDeviceState() {

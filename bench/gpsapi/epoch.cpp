@@ -32,6 +32,25 @@ bool hasFix(const Sentence& s) {
     return s.status == 'A';
 }
 
+// GGA quality: 1 GPS, 2 differential, 3 PPS, 4 RTK fixed, 5 RTK float,
+// 6 dead reckoning, 7 manual input, 8 simulation. The driver knows GPS and
+// DGPS: every fix aided by corrections (RTK included) is differential, and
+// a position that no satellite gave has no quality.
+uint32_t fixQualityOf(int quality) {
+    switch (quality) {
+    case 1:
+    case 3:
+    case 6:
+        return 1;
+    case 2:
+    case 4:
+    case 5:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 void EpochAssembler::reset() {
@@ -102,9 +121,15 @@ bool EpochAssembler::add(const Sentence& s, GPS_POSITION* completed) {
             vdop_ = s.vdop;
         }
         // Several GSA sentences in one epoch list the satellites of several
-        // systems; together they are the used set.
-        for (int i = 0; i < s.usedPrnCount && usedCount_ < GPS_MAX_SATELLITES; ++i)
-            usedPrns_[usedCount_++] = s.usedPrns[i];
+        // systems (some receivers repeat them under a second talker);
+        // together they are the used set.
+        for (int i = 0; i < s.usedPrnCount; ++i) {
+            bool known = false;
+            for (int k = 0; k < usedCount_ && !known; ++k)
+                known = usedPrns_[k] == s.usedPrns[i];
+            if (!known && usedCount_ < kMaxUsed)
+                usedPrns_[usedCount_++] = s.usedPrns[i];
+        }
         break;
     case Kind::kGsv:
         addSatellites(s);
@@ -134,9 +159,41 @@ void EpochAssembler::addSatellites(const Sentence& s) {
     if (s.gsvIndex == s.gsvTotal) {
         groupOpen_ = false;
         hasInView_ = true;
-        for (int i = 0; i < groupCount_ && inViewCount_ < GPS_MAX_SATELLITES; ++i)
-            inView_[inViewCount_++] = group_[i];
+        for (int i = 0; i < groupCount_; ++i)
+            addInView(group_[i]);
     }
+}
+
+void EpochAssembler::addInView(const SatelliteInView& v) {
+    for (int i = 0; i < inViewCount_; ++i) {
+        if (inView_[i].prn == v.prn && std::memcmp(inViewTalker_[i], groupTalker_, 2) == 0) {
+            if (v.snr > inView_[i].snr)
+                inView_[i].snr = v.snr;
+            return;
+        }
+    }
+    if (inViewCount_ == GPS_MAX_SATELLITES)
+        return;
+    std::memcpy(inViewTalker_[inViewCount_], groupTalker_, 2);
+    inView_[inViewCount_++] = v;
+}
+
+void EpochAssembler::buildUsedList(GPS_POSITION* out) const {
+    bool taken[kMaxUsed] = {};
+    uint32_t n = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int u = 0; u < usedCount_ && n < GPS_MAX_SATELLITES; ++u) {
+            bool inView = false;
+            for (int i = 0; i < inViewCount_ && !inView; ++i)
+                inView = inView_[i].prn == usedPrns_[u];
+            if (taken[u] || (pass == 0 && !inView))
+                continue;
+            taken[u] = true;
+            out->rgdwSatellitesUsedPRNs[n++] = usedPrns_[u];
+        }
+    }
+    // The list and its count go together: a reader indexes one by the other.
+    out->dwSatelliteCount = n;
 }
 
 bool EpochAssembler::finish(GPS_POSITION* completed) {
@@ -210,7 +267,7 @@ void EpochAssembler::build(GPS_POSITION* out) {
 
     if (hasGga_) {
         if (gga_.present & kQuality)
-            out->FixQuality = gga_.quality == 0 ? 0u : gga_.quality == 2 ? 2u : 1u;
+            out->FixQuality = fixQualityOf(gga_.quality);
         if (gga_.present & kHdop) {
             out->flHorizontalDilutionOfPrecision = gga_.hdop;
             valid |= GPS_VALID_HORIZONTAL_DILUTION_OF_PRECISION;
@@ -250,10 +307,7 @@ void EpochAssembler::build(GPS_POSITION* out) {
             out->flVerticalDilutionOfPrecision = vdop_;
             valid |= GPS_VALID_VERTICAL_DILUTION_OF_PRECISION;
         }
-        // The list and its count go together: a reader indexes one by the other.
-        out->dwSatelliteCount = static_cast<uint32_t>(usedCount_);
-        for (int i = 0; i < usedCount_; ++i)
-            out->rgdwSatellitesUsedPRNs[i] = usedPrns_[i];
+        buildUsedList(out);
         valid |= GPS_VALID_SATELLITE_COUNT | GPS_VALID_SATELLITES_USED_PRNS;
         if (gsaPresent_ & kFixMode)
             lastFixMode_ = gsaMode_ >= 2 ? gsaMode_ : 0;

@@ -9,6 +9,13 @@
 // set only for a field that a sentence of the epoch carried; the calendar
 // date is the exception, as RMC alone carries it: it is kept from the latest
 // RMC and moves on a day when the time of day wraps past midnight.
+//
+// Satellites: a satellite is one PRN of one talker; since NMEA 4.10 a
+// receiver sends a GSV group per signal, and the further signals of a
+// satellite add no entry (the strongest SNR counts). The used PRNs of every
+// GSA of the epoch are gathered once each, across talkers; when more than
+// the driver's 12 are used, those in view come first, so that the in-view
+// table's used marks hold.
 #pragma once
 
 #include "nmea.h"
@@ -37,6 +44,8 @@ class EpochAssembler {
     void open(const Time& t);
     void build(GPS_POSITION* out);
     void addSatellites(const Sentence& s);
+    void addInView(const SatelliteInView& v);
+    void buildUsedList(GPS_POSITION* out) const;
 
     // The open epoch.
     bool open_;
@@ -48,10 +57,12 @@ class EpochAssembler {
     char selection_;
     float pdop_, hdop_, vdop_;
     uint32_t gsaPresent_;
-    uint32_t usedPrns_[GPS_MAX_SATELLITES];
+    static const int kMaxUsed = 64; // several systems' GSA sentences
+    uint32_t usedPrns_[kMaxUsed];
     int usedCount_;
     bool hasInView_;
     nmea::SatelliteInView inView_[GPS_MAX_SATELLITES];
+    char inViewTalker_[GPS_MAX_SATELLITES][2];
     int inViewCount_;
 
     // A GSV group being gathered.

@@ -52,13 +52,14 @@ typedef void(PLUGIN_CALL* SimGpsGetCountersFn)(SimGpsCounters* out);
  *                        each at most 10 seconds;
  *   a number N > 0       N times the log's rate ("10" ten times faster,
  *                        "0.5" half as fast);
- *   "lockstep"           the next epoch as soon as the previous one was
- *                        fetched with GPSGetPosition;
- *   "host"               as lockstep, and an epoch that carries any position
- *                        field also waits (at most 5 s) until the host calls
- *                        SimGpsReplayAcknowledge for the position it got, so
- *                        that no position is replaced before the host sees
- *                        it, however slowly the host polls.
+ *   "host"               the next epoch once the previous one was fetched
+ *                        with GPSGetPosition and, when it carried any
+ *                        position field, once the host has called
+ *                        SimGpsReplayAcknowledge for the position it got (at
+ *                        most 5 s), so that no position is replaced before
+ *                        the host sees it, however slowly the host polls.
+ *                        (Pacing by the fetch alone lost positions between
+ *                        provider and host, so there is no such pace.)
  * When the log cannot be opened or the pace is not understood, GPSOpenDevice
  * fails (returns null) and says why on the standard error stream. Without
  * GPSAPI_REPLAY_LOG the driver only gives what SimGpsPushReading hands it;
@@ -69,12 +70,13 @@ typedef void(PLUGIN_CALL* SimGpsGetCountersFn)(SimGpsCounters* out);
 /* The latest replay, from its start at GPSOpenDevice; kept after it ends
  * until the next replay starts. SimGpsReset does not clear it. */
 struct SimGpsReplayStatus {
-    int32_t running;           /* the replay thread runs */
-    int32_t finished;          /* as SimGpsReplayFinished */
-    int32_t epochsDelivered;   /* epochs made the current reading */
-    int32_t epochsFetched;     /* of those, fetched at least once */
-    int32_t sentencesUsed;     /* GGA, RMC, GSA, GSV read from the log */
-    int32_t sentencesRejected; /* bad checksum, unreadable field or too long */
+    int32_t running;            /* the replay thread runs */
+    int32_t finished;           /* as SimGpsReplayFinished */
+    int32_t epochsDelivered;    /* epochs made the current reading */
+    int32_t epochsFetched;      /* of those, fetched at least once */
+    int32_t sentencesUsed;      /* GGA, RMC, GSA, GSV read from the log */
+    int32_t sentencesRejected;  /* bad checksum, unreadable field or too long */
+    int32_t positionsDelivered; /* of those, with any position field */
 };
 /* 1 once the replay has delivered every epoch of the log and the last one
  * has been fetched; otherwise 0, also when no replay has run. A host polls

@@ -246,9 +246,13 @@ template <typename T> T& member(Sentence* s, size_t offset) {
 }
 
 // Four fields per satellite: PRN, elevation, azimuth, SNR. A block without a
-// PRN names no satellite; an empty value of the others reads as 0.
+// PRN names no satellite; an empty value of the others reads as 0. Since
+// NMEA 4.10 a signal id follows the last block: one field more than whole
+// blocks, never a satellite.
 bool readSatellites(const Text* f, int count, Sentence* s) {
     s->satelliteCount = 0;
+    if (count % 4 == 1)
+        --count;
     for (int i = 0; i < count && s->satelliteCount < kMaxSatellitesPerGsv; i += 4) {
         uint32_t v[4] = {0, 0, 0, 0};
         static const uint32_t kMax[4] = {999, 90, 360, 99};

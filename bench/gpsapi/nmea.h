@@ -9,9 +9,9 @@
 
 namespace nmea {
 
-// The longest sentence, from '$' through the checksum digits (the standard's
-// 82 characters include the line ending).
-constexpr size_t kMaxSentenceLength = 80;
+// The longest sentence, from '$' through the checksum digits. The standard
+// says 82 with the line ending, but receivers exceed it (91 and 105 seen).
+constexpr size_t kMaxSentenceLength = 128;
 constexpr int kMaxUsedPrns = 12;
 constexpr int kMaxSatellitesPerGsv = 4;
 

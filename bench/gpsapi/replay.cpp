@@ -11,6 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(_WIN32)
+#include <cwchar>
+#include <io.h>
+#else
+#include <sys/stat.h>
+#endif
+
 namespace gpsapi {
 namespace {
 
@@ -22,9 +29,8 @@ static_assert(kLineCapacity > nmea::kMaxSentenceLength, "line buffer too small")
 constexpr int64_t kReceiptWaitMs = 5000;
 
 struct Pace {
-    bool lockstep;
-    bool hostAcknowledges; // lockstep that also waits for the host's receipt
-    double multiple;       // of the log's own rate
+    bool host;       // each epoch waits for the fetch and the host's receipt
+    double multiple; // of the log's own rate
 };
 
 // Set and cleared by replayStart and replayStop, which the driver serialises.
@@ -44,20 +50,14 @@ bool sameWord(const char* a, const char* b) {
     return *a == 0 && *b == 0;
 }
 
-// Empty: the log's rate. "lockstep", "host", or a decimal number above zero.
+// Empty: the log's rate. "host", or a decimal number above zero.
 bool readPace(const char* text, Pace* out) {
-    out->lockstep = false;
-    out->hostAcknowledges = false;
+    out->host = false;
     out->multiple = 1.0;
     if (text == nullptr || *text == 0)
         return true;
-    if (sameWord(text, "lockstep")) {
-        out->lockstep = true;
-        return true;
-    }
     if (sameWord(text, "host")) {
-        out->lockstep = true;
-        out->hostAcknowledges = true;
+        out->host = true;
         return true;
     }
     double v = 0, scale = 1;
@@ -81,15 +81,16 @@ bool readPace(const char* text, Pace* out) {
     return true;
 }
 
-// Reads one line without its '\n'; false at the end of the file. A line
-// longer than the buffer is read to its end and kept cut, which the parser
-// then rejects as too long.
+// Reads one line without its ending; false at the end of the file. LF,
+// CR LF and a lone CR all end a line (the empty lines between a CR and an
+// LF are ignored by the parser). A line longer than the buffer is read to
+// its end and kept cut, which the parser then rejects as too long.
 bool readLine(std::FILE* f, char* buffer, size_t* length) {
     size_t n = 0;
     bool any = false;
     for (int c; (c = std::getc(f)) != EOF;) {
         any = true;
-        if (c == '\n')
+        if (c == '\n' || c == '\r')
             break;
         if (n < kLineCapacity)
             buffer[n++] = static_cast<char>(c);
@@ -113,6 +114,66 @@ void seedDate(std::FILE* f, nmea::EpochAssembler* assembler) {
     }
     std::fseek(f, 0, SEEK_SET);
 }
+
+#if defined(_WIN32)
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder and
+// with any extension ("aux.nmea"); a read from one may never end.
+bool namesDevice(const wchar_t* path) {
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; *p != 0; ++p)
+        if (*p == L'\\' || *p == L'/' || *p == L':')
+            name = p + 1;
+    size_t n = 0;
+    while (name[n] != 0 && name[n] != L'.' && name[n] != L' ')
+        ++n;
+    wchar_t base[5] = {0, 0, 0, 0, 0};
+    if (n < 3 || n > 4)
+        return false;
+    for (size_t i = 0; i < n; ++i)
+        base[i] = name[i] >= L'a' && name[i] <= L'z' ? static_cast<wchar_t>(name[i] - 32) : name[i];
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    for (const wchar_t* d : kDevices)
+        if (n == 3 && std::wcscmp(base, d) == 0)
+            return true;
+    return n == 4 && (std::wcsncmp(base, L"COM", 3) == 0 || std::wcsncmp(base, L"LPT", 3) == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+// The log must be a file on disk: a device or pipe could block the
+// replay's reads for good, and then nothing can stop it.
+std::FILE* openLog(const wchar_t* path) {
+    if (namesDevice(path)) {
+        std::fprintf(stderr, "GPSAPI: the NMEA log %ls names a device, not a file\n", path);
+        return nullptr;
+    }
+    std::FILE* f = _wfopen(path, L"rb");
+    if (f == nullptr) {
+        std::fprintf(stderr, "GPSAPI: cannot read the NMEA log %ls\n", path);
+        return nullptr;
+    }
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
+        std::fprintf(stderr, "GPSAPI: the NMEA log %ls is not a file on disk\n", path);
+        std::fclose(f);
+        return nullptr;
+    }
+    return f;
+}
+#else
+// The log must be a regular file: opening a FIFO waits for a writer, and a
+// device or pipe could block the replay's reads for good; then nothing
+// could stop it.
+std::FILE* openLog(const char* path) {
+    struct stat st;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "GPSAPI: the NMEA log %s is not a regular file\n", path);
+        return nullptr;
+    }
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr)
+        std::fprintf(stderr, "GPSAPI: cannot read the NMEA log %s\n", path);
+    return f;
+}
+#endif
 
 int64_t timeOfDayMs(const GPS_POSITION& r) {
     const GpsSystemTime& t = r.stUTCTime;
@@ -165,12 +226,13 @@ class Replayer {
         status.sentencesRejected = rejected_;
     }
 
-    // Waits for the epoch's turn, makes it current and, in lockstep, waits
-    // until it has been fetched. False when asked to stop.
+    // Waits for the epoch's turn, makes it current and, paced by the host,
+    // waits until it has been fetched and its position received. False
+    // when asked to stop.
     bool deliver(const GPS_POSITION& r, bool last) {
         int64_t due = 0;
         const int64_t tod = timeOfDayMs(r);
-        if (!pace.lockstep && previousTod_ >= 0) {
+        if (!pace.host && previousTod_ >= 0) {
             int64_t gap = tod - previousTod_;
             if (gap < 0)
                 gap += kDayMs; // past midnight
@@ -192,18 +254,26 @@ class Replayer {
         lastDelivery_ = monotonicMs();
         flushCountsLocked();
         ReplayProgress& progress = replayProgressLocked();
-        const uint64_t serial = publishLocked(r, true);
+        const uint64_t serial = storeLocked(r, true);
         ++progress.status.epochsDelivered;
+        const bool position = (r.dwValidFields & POSITION_RECORD_FIELDS) != 0;
+        if (position)
+            ++progress.status.positionsDelivered;
         progress.lastSerial = serial;
         progress.reachedEnd = last;
-        if (pace.lockstep && !last)
+        PendingSignals pending;
+        gatherNewLocationLocked(&pending);
+        stateLock.unlock();
+        sendSignals(pending);
+        stateLock.lock();
+        if (pace.host && !last)
             while (!stopRequested && fetchedSerialLocked() < serial)
                 stateChanged.wait(stateLock);
         // An epoch with any position field becomes a position the provider
         // hands to the host; wait until the host says it has it, so that the
         // next epoch cannot replace it first. A host that never answers
         // costs a pause per position, not a hang.
-        if (pace.hostAcknowledges && (r.dwValidFields & POSITION_RECORD_FIELDS) != 0) {
+        if (pace.host && position) {
             ++expectedReceipts_;
             const int64_t giveUp = monotonicMs() + kReceiptWaitMs;
             while (!stopRequested && hostReceiptsLocked() < expectedReceipts_) {
@@ -253,23 +323,13 @@ ReplayStart replayStart() {
     const char* paceText = std::getenv(SIMGPS_REPLAY_PACE_VARIABLE);
 #endif
     if (!readPace(paceText, &pace)) {
-        std::fprintf(stderr, "GPSAPI: %s=\"%s\" is neither \"lockstep\" nor a number above 0\n",
+        std::fprintf(stderr, "GPSAPI: %s=\"%s\" is neither \"host\" nor a number above 0\n",
                      SIMGPS_REPLAY_PACE_VARIABLE, paceText);
         return ReplayStart::kFailed;
     }
-#if defined(_WIN32)
-    logFile = _wfopen(path, L"rb");
-    if (logFile == nullptr) {
-        std::fprintf(stderr, "GPSAPI: cannot read the NMEA log %ls\n", path);
+    logFile = openLog(path);
+    if (logFile == nullptr)
         return ReplayStart::kFailed;
-    }
-#else
-    logFile = std::fopen(path, "rb");
-    if (logFile == nullptr) {
-        std::fprintf(stderr, "GPSAPI: cannot read the NMEA log %s\n", path);
-        return ReplayStart::kFailed;
-    }
-#endif
     {
         Locked l(stateLock);
         stopRequested = false;

@@ -1,10 +1,12 @@
 // A mutex and a condition variable for the simulated driver, statically
 // initialised so that the library needs no set-up at load.
 //
-// On Windows both are built from an interlocked flag and short sleeps, not
+// On Windows both are built from an interlocked flag and short polls, not
 // from slim locks and condition variables: Wine run through an emulator of
 // 32-bit x86 crashes or stalls when threads contend on those, and the
-// driver's waits are short polls anyway.
+// driver's waits are short polls anyway. The lock is held only for copies,
+// never across a system call, so a contender yields its turn rather than
+// sleep: a 1 ms sleep there would be the bulk of a reading's hand-over.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,7 @@
 #else
 #include <errno.h>
 #include <pthread.h>
+#include <sched.h>
 #include <time.h>
 #endif
 
@@ -21,8 +24,12 @@ class Mutex {
   public:
 #if defined(_WIN32)
     void lock() {
+        // Sleep(1) only as a last resort, should the holder not run at all.
         for (unsigned spins = 0; InterlockedExchange(&held_, 1) != 0; ++spins)
-            Sleep(spins < 16 ? 0 : 1);
+            if (spins < 4096)
+                SwitchToThread();
+            else
+                Sleep(1);
     }
     void unlock() {
         InterlockedExchange(&held_, 0);
@@ -86,6 +93,15 @@ class Condition {
     pthread_cond_t cv_ = PTHREAD_COND_INITIALIZER;
 #endif
 };
+
+// Gives the processor to another ready thread, if any.
+inline void yieldThread() {
+#if defined(_WIN32)
+    SwitchToThread();
+#else
+    sched_yield();
+#endif
+}
 
 // Milliseconds from a monotonic clock.
 inline int64_t monotonicMs() {

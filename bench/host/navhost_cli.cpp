@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <locale>
@@ -56,6 +57,7 @@ enum ExitCode {
     kNoTracksFolder = 10,
     kNoTrack = 11,
     kTrackUnreadable = 12,
+    kPositionsLost = 13,
     kNoPositionSource = 14,
     kUnexpected = 125,
 };
@@ -94,6 +96,8 @@ const char kHelpText[] =
     "    --idle SECONDS       end when no new position came for SECONDS\n"
     "    --duration SECONDS   end after SECONDS\n"
     "    --poll MS            poll the provider every MS milliseconds (default 5)\n"
+    "    --satellites FILE    write each satellite table the provider hands out,\n"
+    "                         one line each, after the time of the latest position\n"
     "    --no-track           do not look for a track file afterwards (a recorder\n"
     "                         that does not ask for tracks_path is not checked\n"
     "                         either: it writes no GPX tracks)\n"
@@ -102,9 +106,8 @@ const char kHelpText[] =
     "    GPSAPI_REPLAY_LOG    the NMEA 0183 log to replay, the position source;\n"
     "                         without it record refuses to start (exit 14)\n"
     "    GPSAPI_REPLAY_PACE   unset or 1: the log's own rate; N: N times faster;\n"
-    "                         lockstep: each epoch once the previous one was\n"
-    "                         fetched; host: as lockstep, and each position waits\n"
-    "                         until navhost has received it\n"
+    "                         host: each position waits until navhost has\n"
+    "                         received it\n"
     "\n"
     "exit codes\n"
     "    0   success\n"
@@ -120,6 +123,8 @@ const char kHelpText[] =
     "    10  the tracks folder does not exist\n"
     "    11  the run ended without a track file (the message says why)\n"
     "    12  the track file cannot be read back, or its picture not written\n"
+    "    13  positions were lost: at the end of the replay navhost had received\n"
+    "        fewer (or more) positions than the simulated driver delivered\n"
     "    14  no position source: the simulated driver has no GPSAPI_REPLAY_LOG\n"
     "    125 an unexpected failure of navhost itself\n";
 
@@ -271,6 +276,8 @@ class ReplayEnd {
                 reinterpret_cast<SimGpsReplayFinishedFn>(driver_.symbol("SimGpsReplayFinished"));
             acknowledge_ = reinterpret_cast<SimGpsReplayAcknowledgeFn>(
                 driver_.symbol("SimGpsReplayAcknowledge"));
+            status_ =
+                reinterpret_cast<SimGpsGetReplayStatusFn>(driver_.symbol("SimGpsGetReplayStatus"));
             if (finished_ == nullptr)
                 release();
         }
@@ -289,10 +296,20 @@ class ReplayEnd {
         if (acknowledge_ != nullptr)
             acknowledge_();
     }
+    // The positions the driver delivered, or -1 when it does not say.
+    long positionsDelivered() const {
+        if (status_ == nullptr)
+            return -1;
+        SimGpsReplayStatus s;
+        std::memset(&s, 0, sizeof s);
+        status_(&s);
+        return s.positionsDelivered;
+    }
 
     void release() {
         finished_ = nullptr;
         acknowledge_ = nullptr;
+        status_ = nullptr;
         driver_.unload();
     }
 
@@ -300,6 +317,7 @@ class ReplayEnd {
     PluginModule driver_;
     SimGpsReplayFinishedFn finished_ = nullptr;
     SimGpsReplayAcknowledgeFn acknowledge_ = nullptr;
+    SimGpsGetReplayStatusFn status_ = nullptr;
 };
 
 // ---- Loading and checking ----
@@ -358,6 +376,7 @@ struct RecordOptions {
     double idleSeconds = 0, durationSeconds = 0;
     unsigned pollMs = 5;
     bool noTrack = false;
+    fs::path satellites; // empty: not written
 };
 
 bool parseCount(const std::string& text, long& value) {
@@ -381,7 +400,8 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
     o.settings = "navhost.ini";
     static const char* const known[] = {"--provider", "--recorder",      "--settings",
                                         "--tracks",   "--max-positions", "--idle",
-                                        "--duration", "--poll",          "--no-track"};
+                                        "--duration", "--poll",          "--no-track",
+                                        "--satellites"};
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
         if (std::find(std::begin(known), std::end(known), option) == std::end(known)) {
@@ -411,6 +431,8 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
             good = parseCount(value, o.maxPositions);
         else if (option == "--idle")
             good = parseSeconds(value, o.idleSeconds);
+        else if (option == "--satellites")
+            o.satellites = fs::u8path(value);
         else if (option == "--duration")
             good = parseSeconds(value, o.durationSeconds);
         else {
@@ -525,11 +547,37 @@ void saveSettings(IniStore& store, std::ostream& err) {
         err << "navhost: warning: " << error << "\n";
 }
 
+// One line per satellite table handed out: the UTC time of the latest
+// position ("-" before the first), the count, then PRN, used, elevation,
+// azimuth and SNR of each satellite.
+void writeSatellites(std::ostream& out, const GpsRecord* latest, const SatelliteRecord* s,
+                     int32_t count) {
+    char time[40] = "-";
+    if (latest != nullptr)
+        std::snprintf(time, sizeof time, "%04u-%02u-%02uT%02u:%02u:%02u.%03u", latest->year,
+                      latest->month, latest->day, latest->hour, latest->minute, latest->second,
+                      latest->milliseconds);
+    out << time << ' ' << count;
+    for (int32_t i = 0; i < count; ++i)
+        out << ' ' << s[i].prn << ',' << static_cast<int>(s[i].used) << ',' << s[i].elevation << ','
+            << s[i].azimuth << ',' << s[i].snr;
+    out << '\n';
+}
+
 int record(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     RecordOptions o;
     if (!parseRecordOptions(args, o, err)) {
         err << kUsageText;
         return kUsage;
+    }
+
+    std::ofstream satelliteLog;
+    if (!o.satellites.empty()) {
+        satelliteLog.open(o.satellites);
+        if (!satelliteLog) {
+            err << "navhost: cannot write " << o.satellites.u8string() << "\n";
+            return kUsage;
+        }
     }
 
     IniStore store;
@@ -625,19 +673,22 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
     Progress progress;
     std::string reason;
 
-    for (;;) {
-        GpsRecord position;
-        std::memset(&position, 0, sizeof position);
-        while (provider->gpsData.getPosition(&position) == 1) {
+    GpsRecord position;
+    std::memset(&position, 0, sizeof position);
+    long received = 0; // positions not yet acknowledged
+    auto drainPositions = [&] {
+        while ((o.maxPositions == 0 || progress.positions < o.maxPositions) &&
+               provider->gpsData.getPosition(&position) == 1) {
             recorder->gpsData.setGPSData(&position);
-            replayEnd.acknowledge();
+            ++received;
             ++progress.positions;
             progress.fix = position.fixStatus;
             progress.withFix += position.fixStatus != FIX_NONE ? 1 : 0;
             lastPosition = Clock::now();
-            if (o.maxPositions > 0 && progress.positions >= o.maxPositions)
-                break;
         }
+    };
+    for (;;) {
+        drainPositions();
         SatelliteRecord satellites[SATELLITE_TABLE_SIZE];
         int32_t count = 0;
         if (provider->getSatellites(satellites, &count) == 1) {
@@ -645,12 +696,22 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
                 count = 0;
             if (count > SATELLITE_TABLE_SIZE)
                 count = SATELLITE_TABLE_SIZE;
+            // The provider hands out a position and its satellites together:
+            // one that came in since the drain above is these satellites' own.
+            drainPositions();
+            if (satelliteLog.is_open())
+                writeSatellites(satelliteLog, progress.positions > 0 ? &position : nullptr,
+                                satellites, count);
             progress.satellitesKnown = true;
             progress.inView = count;
             progress.used = 0;
             for (int32_t i = 0; i < count; ++i)
                 progress.used += satellites[i].used != 0 ? 1 : 0;
         }
+        // Acknowledged only now, so that a host paced replay cannot replace
+        // the satellites of a position before they are read.
+        for (; received > 0; --received)
+            replayEnd.acknowledge();
 
         if (!replayEnd.known() && secondsSince(lastResolve) >= 1) {
             replayEnd.resolve(providerModule);
@@ -690,16 +751,23 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
     provider->deInit();
     recorder->deInit();
     catcher.finished();
+    // Every position the driver delivered must have arrived, or the track
+    // misses points: said, and in the exit code, never silently.
+    const long delivered = reason == "end of the replay" ? replayEnd.positionsDelivered() : -1;
+    const bool lost = delivered >= 0 && delivered != progress.positions;
     replayEnd.release();
     out << (terminal ? "\r" : "") << progress.line(secondsSince(started)) << "    \n"
         << "stopped:  " << reason << "\n";
+    if (lost)
+        err << "navhost: positions lost: received " << progress.positions << " of the " << delivered
+            << " the driver delivered\n";
 
     if (!tracked) {
         out << "track:    not checked ("
             << (o.noTrack ? std::string("--no-track")
                           : recorderReport.name + " does not ask for tracks_path")
             << ")\n";
-        return kOk;
+        return lost ? kPositionsLost : kOk;
     }
     const fs::path trackPath = newestChangedTrack(before, listTrackFiles(prefix));
     if (trackPath.empty())
@@ -739,7 +807,7 @@ int record(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kTrackUnreadable;
     }
     out << "picture:  " << picture.u8string() << "\n";
-    return kOk;
+    return lost ? kPositionsLost : kOk;
 }
 
 } // namespace
