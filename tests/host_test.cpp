@@ -724,7 +724,6 @@ TEST_F(HostRecord, SaysSoAndFailsWhenPositionsAreLost) {
     EXPECT_EQ(0, r.exitCode) << r.out << r.err;
     EXPECT_NE(std::string::npos, r.out.find("points:   40\n")) << r.out;
 }
-}
 #endif
 
 } // namespace

@@ -24,6 +24,8 @@ IN_VIEW = 0x2000 | 0x4000
 ALL_FIELDS = 0x3FFFF
 MAX_SATELLITES = 12
 KNOTS_TO_KMH = 1.852
+# Every reading's sea-level altitude lies this far below its ellipsoid one.
+SEPARATION = 47.5
 
 # Per reading: position handed out (0/1), satellites handed out (0/1), two
 # zero bytes, the 44-byte GpsRecord, the count, 12 SatelliteRecords (zero
@@ -42,7 +44,7 @@ def reading_bytes(r):
     return struct.pack(
         "<IIII8Hddffdff3I3fI12II48I",
         1, POSITION_SIZE, r["valid"], 0, *r["time"], r["lat"], r["lon"], r["speed"],
-        r["heading"], 0.0, 0.0, r["alt"], 0, r["fix"], 0, r["pdop"], r["hdop"], r["vdop"],
+        r["heading"], 0.0, r["alt"] - SEPARATION, r["alt"], 0, r["fix"], 0, r["pdop"], r["hdop"], r["vdop"],
         r["used_count"], *(r["used"] + [0] * 12)[:12], r["in_view_count"],
         *(s[k] & 0xFFFFFFFF for k in range(4) for s in sats))
 
@@ -104,6 +106,8 @@ class Provider:
                                  (0x200, 6, r["hdop"]), (0x400, 7, r["vdop"])):
             if v & bit:
                 rec[slot] = single(value)
+        if not v & 0x80 and v & 0x40:
+            rec[2] = single(r["alt"] - SEPARATION)
         if v & 0x8:
             rec[3] = single(single(r["speed"]) * single(KNOTS_TO_KMH))
         if v & 0x1:

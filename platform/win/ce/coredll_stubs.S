@@ -29,9 +29,13 @@
     coredll_stub CreateThread, CreateThread
     coredll_stub EventModify, EventModify
     coredll_stub FreeLibrary, FreeLibrary
+    coredll_stub GetLastError, GetLastError
     coredll_stub GetLocalTime, GetLocalTime
     coredll_stub GetProcAddressW, GetProcAddressW
     coredll_stub LoadLibraryW, LoadLibraryW
+    coredll_stub SetEndOfFile, SetEndOfFile
+    coredll_stub SetFilePointer, SetFilePointer
+    coredll_stub SetLastError, SetLastError
     coredll_stub Sleep, Sleep
     coredll_stub WaitForMultipleObjects, WaitForMultipleObjects
     coredll_stub WaitForSingleObject, WaitForSingleObject
