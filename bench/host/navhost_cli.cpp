@@ -398,10 +398,9 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
     o.provider = folder / (std::string("orvane") + libraryExtension());
     o.recorder = folder / (std::string("wendmark") + libraryExtension());
     o.settings = "navhost.ini";
-    static const char* const known[] = {"--provider", "--recorder",      "--settings",
-                                        "--tracks",   "--max-positions", "--idle",
-                                        "--duration", "--poll",          "--no-track",
-                                        "--satellites"};
+    static const char* const known[] = {"--provider",      "--recorder",  "--settings", "--tracks",
+                                        "--max-positions", "--idle",      "--duration", "--poll",
+                                        "--no-track",      "--satellites"};
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
         if (std::find(std::begin(known), std::end(known), option) == std::end(known)) {
