@@ -49,6 +49,8 @@ struct Model {
             working.longitude = static_cast<float>(p.dblLongitude);
         if (f & 0x80)
             working.altitude = p.flAltitudeWRTEllipsoid;
+        else if (f & 0x40)
+            working.altitude = p.flAltitudeWRTSeaLevel;
         if (f & 0x8) {
             float knotsToKmh;
             const uint32_t bits = 0x3FED0E56u;
