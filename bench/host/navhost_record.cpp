@@ -1,0 +1,758 @@
+// navhost record: runs a GPS provider and a track recorder together,
+// carrying every position from one to the other, and reports on the track
+// that comes out.
+#include "navhost_record.h"
+
+#include "../gpsapi/gpsapi_control.h"
+
+#include "gpx_track.h"
+#include "ini_store.h"
+#include "navhost_common.h"
+#include "plugin_loader.h"
+#include "settings_host.h"
+#include "track_svg.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <locale>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace navhost {
+
+namespace {
+
+// ---- Ending a run from outside ----
+
+std::atomic<bool> interrupted(false);
+
+#if defined(_WIN32)
+// Set once the plugins are stopped and de-initialised.
+HANDLE runFinished = nullptr;
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        interrupted = true;
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this returns: first let the run complete
+        // the track, within the few seconds the system allows.
+        interrupted = true;
+        if (runFinished != nullptr)
+            WaitForSingleObject(runFinished, 4500);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+#else
+void onSignal(int) {
+    interrupted = true;
+}
+#endif
+
+// Turns Ctrl-C, a closed terminal (SIGHUP; on Windows the console's close,
+// logoff and shutdown events) and SIGTERM into a request to end the run,
+// from construction until destruction, when the previous handling comes
+// back.
+class InterruptCatcher {
+  public:
+    InterruptCatcher() {
+        interrupted = false;
+#if defined(_WIN32)
+        runFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        SetConsoleCtrlHandler(&onConsoleControl, TRUE);
+#else
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = &onSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInterrupt_);
+        sigaction(SIGTERM, &action, &oldTerminate_);
+        sigaction(SIGHUP, &action, &oldHangUp_);
+#endif
+    }
+    ~InterruptCatcher() {
+        finished();
+#if defined(_WIN32)
+        SetConsoleCtrlHandler(&onConsoleControl, FALSE);
+        CloseHandle(runFinished);
+        runFinished = nullptr;
+#else
+        sigaction(SIGINT, &oldInterrupt_, nullptr);
+        sigaction(SIGTERM, &oldTerminate_, nullptr);
+        sigaction(SIGHUP, &oldHangUp_, nullptr);
+#endif
+    }
+    // The track is complete: a console being closed may now end the process.
+    void finished() const {
+#if defined(_WIN32)
+        if (runFinished != nullptr)
+            SetEvent(runFinished);
+#endif
+    }
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+  private:
+#if !defined(_WIN32)
+    struct sigaction oldInterrupt_, oldTerminate_, oldHangUp_;
+#endif
+};
+
+// Holds the simulated driver library loaded (a counted reference) while the
+// host may still ask it whether the replay is over, even after the provider
+// has released it. The acknowledge entry is told of each position the host
+// got, so that a replay paced by the host never replaces a position before
+// the host has it.
+class ReplayEnd {
+  public:
+    // Looks for the entries in the loaded driver library, then in PROVIDER.
+    void resolve(const PluginModule& provider) {
+        if (finished_ != nullptr)
+            return;
+#if defined(_WIN32)
+        const char kDriver[] = "GPSAPI.DLL";
+#else
+        const char kDriver[] = "GPSAPI.so";
+#endif
+        if (driver_.attach(kDriver)) {
+            finished_ =
+                reinterpret_cast<SimGpsReplayFinishedFn>(driver_.symbol("SimGpsReplayFinished"));
+            acknowledge_ = reinterpret_cast<SimGpsReplayAcknowledgeFn>(
+                driver_.symbol("SimGpsReplayAcknowledge"));
+            status_ =
+                reinterpret_cast<SimGpsGetReplayStatusFn>(driver_.symbol("SimGpsGetReplayStatus"));
+            if (finished_ == nullptr)
+                release();
+        }
+        if (finished_ == nullptr)
+            finished_ =
+                reinterpret_cast<SimGpsReplayFinishedFn>(provider.symbol("SimGpsReplayFinished"));
+    }
+
+    bool known() const {
+        return finished_ != nullptr;
+    }
+    bool finished() const {
+        return finished_ != nullptr && finished_() == 1;
+    }
+    void acknowledge() const {
+        if (acknowledge_ != nullptr)
+            acknowledge_();
+    }
+    // The positions the driver delivered, or -1 when it does not say.
+    long positionsDelivered() const {
+        if (status_ == nullptr)
+            return -1;
+        SimGpsReplayStatus s;
+        std::memset(&s, 0, sizeof s);
+        status_(&s);
+        return s.positionsDelivered;
+    }
+
+    void release() {
+        finished_ = nullptr;
+        acknowledge_ = nullptr;
+        status_ = nullptr;
+        driver_.unload();
+    }
+
+  private:
+    PluginModule driver_;
+    SimGpsReplayFinishedFn finished_ = nullptr;
+    SimGpsReplayAcknowledgeFn acknowledge_ = nullptr;
+    SimGpsGetReplayStatusFn status_ = nullptr;
+};
+
+// ---- Options ----
+
+struct RecordOptions {
+    fs::path provider, recorder, settings;
+    std::string tracks; // empty: from the settings file
+    long maxPositions = 0;
+    double idleSeconds = 0, durationSeconds = 0;
+    unsigned pollMs = 5;
+    bool noTrack = false;
+    fs::path satellites; // empty: not written
+};
+
+bool parseCount(const std::string& text, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == 0 && value > 0;
+}
+
+bool parseSeconds(const std::string& text, double& value) {
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    in >> value;
+    return !in.fail() && in.eof() && value > 0;
+}
+
+// Stores VALUE for OPTION, one of those taking a value; false when it is
+// not a good one.
+bool setOption(const std::string& option, const std::string& value, RecordOptions& o) {
+    long count = 0;
+    bool good = true;
+    if (option == "--provider")
+        o.provider = fs::u8path(value);
+    else if (option == "--recorder")
+        o.recorder = fs::u8path(value);
+    else if (option == "--settings")
+        o.settings = fs::u8path(value);
+    else if (option == "--tracks")
+        o.tracks = value;
+    else if (option == "--max-positions")
+        good = parseCount(value, o.maxPositions);
+    else if (option == "--idle")
+        good = parseSeconds(value, o.idleSeconds);
+    else if (option == "--satellites")
+        o.satellites = fs::u8path(value);
+    else if (option == "--duration")
+        good = parseSeconds(value, o.durationSeconds);
+    else {
+        good = parseCount(value, count) && count <= 1000;
+        o.pollMs = static_cast<unsigned>(count);
+    }
+    return good && !value.empty();
+}
+
+// Parses the options of "record"; false (after a message) on a bad one.
+bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, std::ostream& err) {
+    const fs::path folder = programFolder();
+    o.provider = folder / (std::string("orvane") + libraryExtension());
+    o.recorder = folder / (std::string("wendmark") + libraryExtension());
+    o.settings = "navhost.ini";
+    static const char* const known[] = {"--provider",      "--recorder",  "--settings", "--tracks",
+                                        "--max-positions", "--idle",      "--duration", "--poll",
+                                        "--no-track",      "--satellites"};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (std::find(std::begin(known), std::end(known), option) == std::end(known)) {
+            err << "navhost: " << option << ": unknown option\n";
+            return false;
+        }
+        if (option == "--no-track") {
+            o.noTrack = true;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            err << "navhost: " << option << " needs a value\n";
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (!setOption(option, value, o)) {
+            err << "navhost: " << option << ": bad value \"" << value << "\"\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- Before the run ----
+
+// The tracks prefix to give the recorder, from the option or the settings;
+// prints the reason and returns the exit code when its folder is missing.
+int chooseTracksPrefix(const RecordOptions& o, IniStore& store, const std::string& section,
+                       std::string& prefix, std::ostream& err) {
+    std::error_code ec;
+    if (!o.tracks.empty()) {
+        const fs::path folder = fs::absolute(fs::u8path(o.tracks), ec);
+        if (ec || !fs::is_directory(folder, ec)) {
+            err << "navhost: tracks folder " << o.tracks << " does not exist\n";
+            return kNoTracksFolder;
+        }
+        prefix = folder.u8string();
+        if (prefix.back() != pathSeparator() && prefix.back() != '/')
+            prefix += pathSeparator();
+        store.set(section, "tracks_path", prefix);
+        return kOk;
+    }
+    if (store.get(section, "tracks_path", prefix)) {
+        if (!fs::is_directory(tracksFolderOf(prefix), ec)) {
+            err << "navhost: the folder of tracks_path \"" << prefix << "\" in "
+                << store.path().u8string() << " does not exist\n";
+            return kNoTracksFolder;
+        }
+        return kOk;
+    }
+    prefix = fs::current_path(ec).u8string();
+    if (prefix.empty() || prefix.back() != pathSeparator())
+        prefix += pathSeparator();
+    store.set(section, "tracks_path", prefix);
+    return kOk;
+}
+
+// True when the provider's GPS library is the simulated driver and nothing
+// names a log for it to replay: no position would ever come.
+bool replayWithoutLog() {
+#if defined(_WIN32)
+    const char kDriver[] = "GPSAPI.DLL";
+#else
+    const char kDriver[] = "GPSAPI.so";
+#endif
+    PluginModule driver;
+    if (!driver.attach(kDriver) || driver.symbol("SimGpsReplayFinished") == nullptr)
+        return false;
+    const char* log = std::getenv(SIMGPS_REPLAY_LOG_VARIABLE);
+    return log == nullptr || *log == 0;
+}
+
+void saveSettings(IniStore& store, std::ostream& err) {
+    std::string error;
+    if (store.changed() && !store.save(error))
+        err << "navhost: warning: " << error << "\n";
+}
+
+// Opens the file for --satellites, when given; false (after a message) when
+// it cannot be written.
+bool openSatelliteLog(const RecordOptions& o, std::ofstream& log, std::ostream& err) {
+    if (o.satellites.empty())
+        return true;
+    log.open(o.satellites);
+    if (!log) {
+        err << "navhost: cannot write " << o.satellites.u8string() << "\n";
+        return false;
+    }
+    return true;
+}
+
+// The two plugins of a run.
+struct Plugins {
+    PluginModule providerModule, recorderModule;
+    DescriptorReport providerReport, recorderReport;
+    const PluginDescriptor* provider = nullptr;
+    const PluginDescriptor* recorder = nullptr;
+};
+
+// Loads both plugins and checks that each is of the kind its role needs;
+// prints the reason and returns the exit code when not.
+int loadPlugins(const RecordOptions& o, Plugins& p, std::ostream& err) {
+    int code = loadPlugin(p.providerModule, o.provider, p.providerReport, err);
+    if (code == kOk)
+        code = loadPlugin(p.recorderModule, o.recorder, p.recorderReport, err);
+    if (code != kOk)
+        return code;
+    p.provider = p.providerReport.descriptor;
+    p.recorder = p.recorderReport.descriptor;
+    if (p.provider->kind != PLUGIN_KIND_SUPPLIES_GPS) {
+        err << "navhost: " << p.providerModule.path().u8string() << " (" << p.providerReport.name
+            << ") is of kind " << p.provider->kind << ", not a provider (16)\n";
+        return kWrongKind;
+    }
+    if (p.recorder->kind != PLUGIN_KIND_RECEIVES_GPS) {
+        err << "navhost: " << p.recorderModule.path().u8string() << " (" << p.recorderReport.name
+            << ") is of kind " << p.recorder->kind << ", not a recorder (4)\n";
+        return kWrongKind;
+    }
+    return kOk;
+}
+
+// Initialises the recorder, then the provider, saving what each stored in
+// its settings; on a failure, or without a position source, the plugins
+// already initialised are de-initialised again.
+int initPlugins(const Plugins& p, SettingsHost& host, IniStore& store, std::ostream& err) {
+    if (p.recorder->init(host.contextFor(p.recorderReport.name)) != 1) {
+        saveSettings(store, err);
+        err << "navhost: recorder " << p.recorderReport.name << ": PluginInit failed\n";
+        return kInitFailed;
+    }
+    saveSettings(store, err);
+    if (p.provider->init(host.contextFor(p.providerReport.name)) != 1) {
+        p.recorder->deInit();
+        saveSettings(store, err);
+        err << "navhost: provider " << p.providerReport.name
+            << ": PluginInit failed (is its GPS driver library present?)\n";
+        return kInitFailed;
+    }
+    saveSettings(store, err);
+    if (replayWithoutLog()) {
+        p.provider->deInit();
+        p.recorder->deInit();
+        err << "navhost: no position source: the simulated GPS driver replays the NMEA log "
+               "named by " SIMGPS_REPLAY_LOG_VARIABLE ", which is not set (see navhost --help)\n";
+        return kNoPositionSource;
+    }
+    return kOk;
+}
+
+// Starts the recorder, then the provider; on a failure both end up
+// de-initialised.
+int startPlugins(const Plugins& p, std::ostream& err) {
+    if (p.recorder->start() != 1) {
+        p.recorder->deInit();
+        p.provider->deInit();
+        err << "navhost: recorder " << p.recorderReport.name << ": PluginStart failed\n";
+        return kStartFailed;
+    }
+    if (p.provider->start() != 1) {
+        // A provider whose start failed has released what it held.
+        p.recorder->stop();
+        p.recorder->deInit();
+        err << "navhost: provider " << p.providerReport.name
+            << ": PluginStart failed (no GPS device? the simulated driver needs "
+               "" SIMGPS_REPLAY_LOG_VARIABLE " to name a readable NMEA log and "
+               "" SIMGPS_REPLAY_PACE_VARIABLE ", if set, a pace it knows; see navhost --help)\n";
+        return kStartFailed;
+    }
+    return kOk;
+}
+
+// ---- The run ----
+
+const char* fixText(int fix) {
+    switch (fix) {
+    case -1:
+        return "-";
+    case FIX_NONE:
+        return "none";
+    case FIX_2D:
+        return "2D";
+    case FIX_3D:
+        return "3D";
+    default:
+        return "other";
+    }
+}
+
+struct Progress {
+    long positions = 0, withFix = 0;
+    int fix = -1; // of the last position; -1 before the first
+    int inView = 0, used = 0;
+    bool satellitesKnown = false;
+
+    std::string line(double elapsedSeconds) const {
+        std::ostringstream out;
+        out << "positions " << positions << "  fix " << fixText(fix) << "  satellites ";
+        if (satellitesKnown)
+            out << inView << " in view, " << used << " used";
+        else
+            out << "-";
+        out << "  elapsed " << formatDuration(static_cast<int64_t>(elapsedSeconds * 1000));
+        return out.str();
+    }
+};
+
+// One line per satellite table handed out: the UTC time of the latest
+// position ("-" before the first), the count, then PRN, used, elevation,
+// azimuth and SNR of each satellite.
+void writeSatellites(std::ostream& out, const GpsRecord* latest, const SatelliteRecord* s,
+                     int32_t count) {
+    char time[40] = "-";
+    if (latest != nullptr)
+        std::snprintf(time, sizeof time, "%04u-%02u-%02uT%02u:%02u:%02u.%03u", latest->year,
+                      latest->month, latest->day, latest->hour, latest->minute, latest->second,
+                      latest->milliseconds);
+    out << time << ' ' << count;
+    for (int32_t i = 0; i < count; ++i)
+        out << ' ' << s[i].prn << ',' << static_cast<int>(s[i].used) << ',' << s[i].elevation << ','
+            << s[i].azimuth << ',' << s[i].snr;
+    out << '\n';
+}
+
+typedef std::chrono::steady_clock Clock;
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// The host's side of a started run: polls the provider, hands every
+// position to the recorder, shows the progress, decides when the run ends
+// and then stops both plugins.
+class Run {
+  public:
+    Run(const RecordOptions& o, const Plugins& p, std::ofstream& satelliteLog, std::ostream& out)
+        : o_(o), p_(p), satelliteLog_(satelliteLog), out_(out),
+          terminal_(&out == &std::cout && stdoutIsTerminal()) {
+        std::memset(&position_, 0, sizeof position_);
+        replayEnd_.resolve(p_.providerModule);
+    }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    void poll();
+    // Stops and de-initialises both plugins and reports the end of the
+    // run; true when positions were lost.
+    bool stop(const InterruptCatcher& catcher, std::ostream& err);
+    const Progress& progress() const { return progress_; }
+
+  private:
+    void drainPositions();
+    void pollSatellites();
+    void watchReplayEnd();
+    std::string endReason() const;
+    void showProgress();
+
+    const RecordOptions& o_;
+    const Plugins& p_;
+    std::ofstream& satelliteLog_;
+    std::ostream& out_;
+    const bool terminal_;
+    const Clock::time_point started_ = Clock::now();
+    Clock::time_point lastResolve_ = started_, lastPosition_ = started_, lastShown_ = started_;
+    Clock::time_point finishedAt_;
+    bool replayOver_ = false;
+    ReplayEnd replayEnd_;
+    Progress progress_;
+    std::string reason_;
+    GpsRecord position_;
+    long received_ = 0; // positions not yet acknowledged
+};
+
+void Run::drainPositions() {
+    while ((o_.maxPositions == 0 || progress_.positions < o_.maxPositions) &&
+           p_.provider->gpsData.getPosition(&position_) == 1) {
+        p_.recorder->gpsData.setGPSData(&position_);
+        ++received_;
+        ++progress_.positions;
+        progress_.fix = position_.fixStatus;
+        progress_.withFix += position_.fixStatus != FIX_NONE ? 1 : 0;
+        lastPosition_ = Clock::now();
+    }
+}
+
+void Run::pollSatellites() {
+    SatelliteRecord satellites[SATELLITE_TABLE_SIZE];
+    int32_t count = 0;
+    if (p_.provider->getSatellites(satellites, &count) != 1)
+        return;
+    if (count < 0)
+        count = 0;
+    if (count > SATELLITE_TABLE_SIZE)
+        count = SATELLITE_TABLE_SIZE;
+    // The provider hands out a position and its satellites together: one
+    // that came in since the last drain is these satellites' own.
+    drainPositions();
+    if (satelliteLog_.is_open())
+        writeSatellites(satelliteLog_, progress_.positions > 0 ? &position_ : nullptr, satellites,
+                        count);
+    progress_.satellitesKnown = true;
+    progress_.inView = count;
+    progress_.used = 0;
+    for (int32_t i = 0; i < count; ++i)
+        progress_.used += satellites[i].used != 0 ? 1 : 0;
+}
+
+void Run::watchReplayEnd() {
+    if (!replayEnd_.known() && secondsSince(lastResolve_) >= 1) {
+        replayEnd_.resolve(p_.providerModule);
+        lastResolve_ = Clock::now();
+    }
+    if (!replayOver_ && replayEnd_.finished()) {
+        replayOver_ = true;
+        finishedAt_ = Clock::now();
+    }
+}
+
+// Why the run ends now; empty while it goes on. After the end of the
+// replay, the last positions still on their way through the provider are
+// collected before stopping.
+std::string Run::endReason() const {
+    if (interrupted)
+        return "interrupted";
+    if (o_.maxPositions > 0 && progress_.positions >= o_.maxPositions)
+        return "reached " + std::to_string(o_.maxPositions) + " positions";
+    if (o_.durationSeconds > 0 && secondsSince(started_) >= o_.durationSeconds)
+        return "ran for the given duration";
+    if (o_.idleSeconds > 0 && secondsSince(lastPosition_) >= o_.idleSeconds)
+        return "no new position for the given idle time";
+    if (replayOver_ && secondsSince(finishedAt_) >= 0.5 && secondsSince(lastPosition_) >= 0.5)
+        return "end of the replay";
+    return std::string();
+}
+
+void Run::showProgress() {
+    if (terminal_ && secondsSince(lastShown_) >= 0.25) {
+        out_ << "\r" << progress_.line(secondsSince(started_)) << "    " << std::flush;
+        lastShown_ = Clock::now();
+    } else if (!terminal_ && secondsSince(lastShown_) >= 5) {
+        out_ << progress_.line(secondsSince(started_)) << std::endl;
+        lastShown_ = Clock::now();
+    }
+}
+
+void Run::poll() {
+    for (;;) {
+        drainPositions();
+        pollSatellites();
+        // Acknowledged only now, so that a host paced replay cannot replace
+        // the satellites of a position before they are read.
+        for (; received_ > 0; --received_)
+            replayEnd_.acknowledge();
+        watchReplayEnd();
+        reason_ = endReason();
+        if (!reason_.empty())
+            return;
+        showProgress();
+        sleepMilliseconds(o_.pollMs);
+    }
+}
+
+bool Run::stop(const InterruptCatcher& catcher, std::ostream& err) {
+    p_.provider->stop();
+    p_.recorder->stop();
+    p_.provider->deInit();
+    p_.recorder->deInit();
+    catcher.finished();
+    // Every position the driver delivered must have arrived, or the track
+    // misses points: said, and in the exit code, never silently.
+    const long delivered = reason_ == "end of the replay" ? replayEnd_.positionsDelivered() : -1;
+    const bool lost = delivered >= 0 && delivered != progress_.positions;
+    replayEnd_.release();
+    out_ << (terminal_ ? "\r" : "") << progress_.line(secondsSince(started_)) << "    \n"
+         << "stopped:  " << reason_ << "\n";
+    if (lost)
+        err << "navhost: positions lost: received " << progress_.positions << " of the "
+            << delivered << " the driver delivered\n";
+    return lost;
+}
+
+// ---- The track ----
+
+// Why the run left no track file, as far as navhost can tell.
+int reportMissingTrack(const Progress& progress, const std::string& recorder,
+                       const std::string& prefix, std::ostream& err) {
+    err << "navhost: no track file was written under " << prefix << ": ";
+    if (progress.positions == 0)
+        err << "no position came from the provider\n";
+    else if (progress.withFix == 0)
+        err << "none of the " << progress.positions << " positions had a fix\n";
+    else
+        err << "the recorder " << recorder << " got " << progress.withFix
+            << " positions with a fix but wrote no GPX file there\n";
+    return kNoTrack;
+}
+
+std::string boundsText(const TrackSummary& s) {
+    if (s.points == 0)
+        return "-";
+    std::ostringstream box;
+    box.imbue(std::locale::classic());
+    box.setf(std::ios::fixed);
+    box.precision(6);
+    box << "lat " << s.minLatitude << " to " << s.maxLatitude << ", lon " << s.minLongitude
+        << " to " << s.maxLongitude;
+    return box.str();
+}
+
+std::string spanText(const TrackSummary& s) {
+    if (s.timedPoints == 0)
+        return "-";
+    return formatIsoTime(s.firstMillis) + " to " + formatIsoTime(s.lastMillis) + " (" +
+           formatDuration(s.lastMillis - s.firstMillis) + ")";
+}
+
+// Reads the track at PATH back, prints what it holds and draws it beside
+// it (same name, .svg).
+int reportTrack(const fs::path& trackPath, std::ostream& out, std::ostream& err) {
+    Track track;
+    std::string error;
+    if (!readGpxTrack(trackPath, track, error)) {
+        err << "navhost: " << error << "\n";
+        return kTrackUnreadable;
+    }
+    const TrackSummary s = summarize(track);
+    const std::string span = spanText(s);
+    out << "track:    " << trackPath.u8string() << (track.complete ? "" : " (not completed)")
+        << "\npoints:   " << s.points << "\ntime:     " << span << "\nbounds:   " << boundsText(s)
+        << "\n";
+    if (s.points == 0) {
+        err << "navhost: the track has no points to draw\n";
+        return kTrackUnreadable;
+    }
+    fs::path picture = trackPath;
+    picture.replace_extension(".svg");
+    const std::string caption = trackPath.filename().u8string() + ": " + std::to_string(s.points) +
+                                " points" + (s.timedPoints > 0 ? ", " + span : std::string());
+    if (!writeTrackSvg(track, caption, picture, error)) {
+        err << "navhost: " << error << "\n";
+        return kTrackUnreadable;
+    }
+    out << "picture:  " << picture.u8string() << "\n";
+    return kOk;
+}
+
+void printRunHeader(const Plugins& p, const IniStore& store, const std::string& prefix,
+                    std::ostream& out) {
+    out << "provider: " << p.providerReport.name << " (" << p.providerModule.path().u8string()
+        << ")\nrecorder: " << p.recorderReport.name << " (" << p.recorderModule.path().u8string()
+        << ")\nsettings: " << store.path().u8string() << "\ntracks:   " << prefix << "\n";
+}
+
+} // namespace
+
+int recordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    RecordOptions o;
+    if (!parseRecordOptions(args, o, err)) {
+        err << kUsageText;
+        return kUsage;
+    }
+    std::ofstream satelliteLog;
+    if (!openSatelliteLog(o, satelliteLog, err))
+        return kUsage;
+    IniStore store;
+    std::string error;
+    if (!store.load(o.settings, error)) {
+        err << "navhost: " << error << "\n";
+        return kSettingsUnreadable;
+    }
+    Plugins p;
+    std::string prefix;
+    int code = loadPlugins(o, p, err);
+    if (code == kOk)
+        code = chooseTracksPrefix(o, store, p.recorderReport.name, prefix, err);
+    if (code != kOk)
+        return code;
+    saveSettings(store, err);
+    printRunHeader(p, store, prefix, out);
+
+    const InterruptCatcher catcher;
+    SettingsHost host(store);
+    code = initPlugins(p, host, store, err);
+    if (code != kOk)
+        return code;
+    const bool tracked = !o.noTrack && host.asked(p.recorderReport.name, "tracks_path");
+    const std::vector<TrackFileState> before = listTrackFiles(prefix);
+    code = startPlugins(p, err);
+    if (code != kOk)
+        return code;
+    Run run(o, p, satelliteLog, out);
+    run.poll();
+    const bool lost = run.stop(catcher, err);
+
+    if (!tracked) {
+        out << "track:    not checked ("
+            << (o.noTrack ? std::string("--no-track")
+                          : p.recorderReport.name + " does not ask for tracks_path")
+            << ")\n";
+        return lost ? kPositionsLost : kOk;
+    }
+    const fs::path trackPath = newestChangedTrack(before, listTrackFiles(prefix));
+    if (trackPath.empty())
+        return reportMissingTrack(run.progress(), p.recorderReport.name, prefix, err);
+    code = reportTrack(trackPath, out, err);
+    return code == kOk && lost ? kPositionsLost : code;
+}
+
+} // namespace navhost
