@@ -693,11 +693,28 @@ int reportTrack(const fs::path& trackPath, std::ostream& out, std::ostream& err)
     return kOk;
 }
 
-void printRunHeader(const Plugins& p, const IniStore& store, const std::string& prefix,
-                    std::ostream& out) {
+// ---- The command ----
+
+// Reads the settings, loads both plugins and chooses the tracks prefix,
+// then says what the run is made of; prints the reason and returns the exit
+// code when one of them fails.
+int prepareRun(const RecordOptions& o, IniStore& store, Plugins& p, std::string& prefix,
+               std::ostream& out, std::ostream& err) {
+    std::string error;
+    if (!store.load(o.settings, error)) {
+        err << "navhost: " << error << "\n";
+        return kSettingsUnreadable;
+    }
+    int code = loadPlugins(o, p, err);
+    if (code == kOk)
+        code = chooseTracksPrefix(o, store, p.recorderReport.name, prefix, err);
+    if (code != kOk)
+        return code;
+    saveSettings(store, err);
     out << "provider: " << p.providerReport.name << " (" << p.providerModule.path().u8string()
         << ")\nrecorder: " << p.recorderReport.name << " (" << p.recorderModule.path().u8string()
         << ")\nsettings: " << store.path().u8string() << "\ntracks:   " << prefix << "\n";
+    return kOk;
 }
 
 } // namespace
@@ -712,20 +729,11 @@ int recordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     if (!openSatelliteLog(o, satelliteLog, err))
         return kUsage;
     IniStore store;
-    std::string error;
-    if (!store.load(o.settings, error)) {
-        err << "navhost: " << error << "\n";
-        return kSettingsUnreadable;
-    }
     Plugins p;
     std::string prefix;
-    int code = loadPlugins(o, p, err);
-    if (code == kOk)
-        code = chooseTracksPrefix(o, store, p.recorderReport.name, prefix, err);
+    int code = prepareRun(o, store, p, prefix, out, err);
     if (code != kOk)
         return code;
-    saveSettings(store, err);
-    printRunHeader(p, store, prefix, out);
 
     const InterruptCatcher catcher;
     SettingsHost host(store);
