@@ -7,15 +7,14 @@
 
 #include "gpx_track.h"
 #include "ini_store.h"
+#include "interrupt_catcher.h"
 #include "navhost_common.h"
 #include "plugin_loader.h"
 #include "settings_host.h"
 #include "track_svg.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,97 +27,13 @@
 #include <system_error>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 namespace fs = std::filesystem;
 
 namespace navhost {
 
 namespace {
 
-// ---- Ending a run from outside ----
-
-std::atomic<bool> interrupted(false);
-
-#if defined(_WIN32)
-// Set once the plugins are stopped and de-initialised.
-HANDLE runFinished = nullptr;
-
-BOOL WINAPI onConsoleControl(DWORD event) {
-    switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-        interrupted = true;
-        return TRUE;
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        // The process ends when this returns: first let the run complete
-        // the track, within the few seconds the system allows.
-        interrupted = true;
-        if (runFinished != nullptr)
-            WaitForSingleObject(runFinished, 4500);
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-#else
-void onSignal(int) {
-    interrupted = true;
-}
-#endif
-
-// Turns Ctrl-C, a closed terminal (SIGHUP; on Windows the console's close,
-// logoff and shutdown events) and SIGTERM into a request to end the run,
-// from construction until destruction, when the previous handling comes
-// back.
-class InterruptCatcher {
-  public:
-    InterruptCatcher() {
-        interrupted = false;
-#if defined(_WIN32)
-        runFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        SetConsoleCtrlHandler(&onConsoleControl, TRUE);
-#else
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = &onSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &oldInterrupt_);
-        sigaction(SIGTERM, &action, &oldTerminate_);
-        sigaction(SIGHUP, &action, &oldHangUp_);
-#endif
-    }
-    ~InterruptCatcher() {
-        finished();
-#if defined(_WIN32)
-        SetConsoleCtrlHandler(&onConsoleControl, FALSE);
-        CloseHandle(runFinished);
-        runFinished = nullptr;
-#else
-        sigaction(SIGINT, &oldInterrupt_, nullptr);
-        sigaction(SIGTERM, &oldTerminate_, nullptr);
-        sigaction(SIGHUP, &oldHangUp_, nullptr);
-#endif
-    }
-    // The track is complete: a console being closed may now end the process.
-    void finished() const {
-#if defined(_WIN32)
-        if (runFinished != nullptr)
-            SetEvent(runFinished);
-#endif
-    }
-    InterruptCatcher(const InterruptCatcher&) = delete;
-    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
-
-  private:
-#if !defined(_WIN32)
-    struct sigaction oldInterrupt_, oldTerminate_, oldHangUp_;
-#endif
-};
+// ---- The end of the replay ----
 
 // Holds the simulated driver library loaded (a counted reference) while the
 // host may still ask it whether the replay is over, even after the provider
@@ -482,8 +397,9 @@ double secondsSince(Clock::time_point t) {
 // and then stops both plugins.
 class Run {
   public:
-    Run(const RecordOptions& o, const Plugins& p, std::ofstream& satelliteLog, std::ostream& out)
-        : o_(o), p_(p), satelliteLog_(satelliteLog), out_(out),
+    Run(const RecordOptions& o, const Plugins& p, const InterruptCatcher& catcher,
+        std::ofstream& satelliteLog, std::ostream& out)
+        : o_(o), p_(p), catcher_(catcher), satelliteLog_(satelliteLog), out_(out),
           terminal_(&out == &std::cout && stdoutIsTerminal()) {
         std::memset(&position_, 0, sizeof position_);
         replayEnd_.resolve(p_.providerModule);
@@ -494,7 +410,7 @@ class Run {
     void poll();
     // Stops and de-initialises both plugins and reports the end of the
     // run; true when positions were lost.
-    bool stop(const InterruptCatcher& catcher, std::ostream& err);
+    bool stop(std::ostream& err);
     const Progress& progress() const { return progress_; }
 
   private:
@@ -506,6 +422,7 @@ class Run {
 
     const RecordOptions& o_;
     const Plugins& p_;
+    const InterruptCatcher& catcher_;
     std::ofstream& satelliteLog_;
     std::ostream& out_;
     const bool terminal_;
@@ -569,7 +486,7 @@ void Run::watchReplayEnd() {
 // replay, the last positions still on their way through the provider are
 // collected before stopping.
 std::string Run::endReason() const {
-    if (interrupted)
+    if (catcher_.requested())
         return "interrupted";
     if (o_.maxPositions > 0 && progress_.positions >= o_.maxPositions)
         return "reached " + std::to_string(o_.maxPositions) + " positions";
@@ -609,12 +526,12 @@ void Run::poll() {
     }
 }
 
-bool Run::stop(const InterruptCatcher& catcher, std::ostream& err) {
+bool Run::stop(std::ostream& err) {
     p_.provider->stop();
     p_.recorder->stop();
     p_.provider->deInit();
     p_.recorder->deInit();
-    catcher.finished();
+    catcher_.finished();
     // Every position the driver delivered must have arrived, or the track
     // misses points: said, and in the exit code, never silently.
     const long delivered = reason_ == "end of the replay" ? replayEnd_.positionsDelivered() : -1;
@@ -745,9 +662,9 @@ int recordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     code = startPlugins(p, err);
     if (code != kOk)
         return code;
-    Run run(o, p, satelliteLog, out);
+    Run run(o, p, catcher, satelliteLog, out);
     run.poll();
-    const bool lost = run.stop(catcher, err);
+    const bool lost = run.stop(err);
 
     if (!tracked) {
         out << "track:    not checked ("
