@@ -10,6 +10,7 @@
 #include "interrupt_catcher.h"
 #include "navhost_common.h"
 #include "plugin_loader.h"
+#include "replay_driver.h"
 #include "settings_host.h"
 #include "track_svg.h"
 
@@ -32,73 +33,6 @@ namespace fs = std::filesystem;
 namespace navhost {
 
 namespace {
-
-// ---- The end of the replay ----
-
-// Holds the simulated driver library loaded (a counted reference) while the
-// host may still ask it whether the replay is over, even after the provider
-// has released it. The acknowledge entry is told of each position the host
-// got, so that a replay paced by the host never replaces a position before
-// the host has it.
-class ReplayEnd {
-  public:
-    // Looks for the entries in the loaded driver library, then in PROVIDER.
-    void resolve(const PluginModule& provider) {
-        if (finished_ != nullptr)
-            return;
-#if defined(_WIN32)
-        const char kDriver[] = "GPSAPI.DLL";
-#else
-        const char kDriver[] = "GPSAPI.so";
-#endif
-        if (driver_.attach(kDriver)) {
-            finished_ =
-                reinterpret_cast<SimGpsReplayFinishedFn>(driver_.symbol("SimGpsReplayFinished"));
-            acknowledge_ = reinterpret_cast<SimGpsReplayAcknowledgeFn>(
-                driver_.symbol("SimGpsReplayAcknowledge"));
-            status_ =
-                reinterpret_cast<SimGpsGetReplayStatusFn>(driver_.symbol("SimGpsGetReplayStatus"));
-            if (finished_ == nullptr)
-                release();
-        }
-        if (finished_ == nullptr)
-            finished_ =
-                reinterpret_cast<SimGpsReplayFinishedFn>(provider.symbol("SimGpsReplayFinished"));
-    }
-
-    bool known() const {
-        return finished_ != nullptr;
-    }
-    bool finished() const {
-        return finished_ != nullptr && finished_() == 1;
-    }
-    void acknowledge() const {
-        if (acknowledge_ != nullptr)
-            acknowledge_();
-    }
-    // The positions the driver delivered, or -1 when it does not say.
-    long positionsDelivered() const {
-        if (status_ == nullptr)
-            return -1;
-        SimGpsReplayStatus s;
-        std::memset(&s, 0, sizeof s);
-        status_(&s);
-        return s.positionsDelivered;
-    }
-
-    void release() {
-        finished_ = nullptr;
-        acknowledge_ = nullptr;
-        status_ = nullptr;
-        driver_.unload();
-    }
-
-  private:
-    PluginModule driver_;
-    SimGpsReplayFinishedFn finished_ = nullptr;
-    SimGpsReplayAcknowledgeFn acknowledge_ = nullptr;
-    SimGpsGetReplayStatusFn status_ = nullptr;
-};
 
 // ---- Options ----
 
@@ -217,21 +151,6 @@ int chooseTracksPrefix(const RecordOptions& o, IniStore& store, const std::strin
         prefix += pathSeparator();
     store.set(section, "tracks_path", prefix);
     return kOk;
-}
-
-// True when the provider's GPS library is the simulated driver and nothing
-// names a log for it to replay: no position would ever come.
-bool replayWithoutLog() {
-#if defined(_WIN32)
-    const char kDriver[] = "GPSAPI.DLL";
-#else
-    const char kDriver[] = "GPSAPI.so";
-#endif
-    PluginModule driver;
-    if (!driver.attach(kDriver) || driver.symbol("SimGpsReplayFinished") == nullptr)
-        return false;
-    const char* log = std::getenv(SIMGPS_REPLAY_LOG_VARIABLE);
-    return log == nullptr || *log == 0;
 }
 
 void saveSettings(IniStore& store, std::ostream& err) {
