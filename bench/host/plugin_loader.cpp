@@ -124,6 +124,30 @@ bool PluginModule::attach(const char* name) {
     return handle_ != nullptr;
 }
 
+#if defined(_WIN32)
+namespace {
+
+// Why the system could not load the library at PATH, in its own words.
+// The system's texts name their subject as inserts ("%1 is not a valid
+// application"): every insert is the library's path.
+std::string loadFailureText(const fs::path& path, DWORD error) {
+    const std::wstring subject = path.wstring();
+    DWORD_PTR inserts[9];
+    for (DWORD_PTR& insert : inserts)
+        insert = reinterpret_cast<DWORD_PTR>(subject.c_str());
+    wchar_t text[1024] = {0};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, error, 0,
+                   text, sizeof text / sizeof text[0], reinterpret_cast<va_list*>(inserts));
+    std::string reason = wideToUtf8(WideString(text));
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                               reason.back() == ' ' || reason.back() == '.'))
+        reason.pop_back();
+    return reason.empty() ? "system error " + std::to_string(error) : reason;
+}
+
+} // namespace
+#endif
+
 LoadStatus PluginModule::load(const fs::path& path, std::string& message) {
     unload();
     std::error_code ec;
@@ -146,21 +170,7 @@ LoadStatus PluginModule::load(const fs::path& path, std::string& message) {
     const DWORD error = GetLastError();
     SetErrorMode(oldMode);
     if (module == nullptr) {
-        // The system's texts name their subject as inserts ("%1 is not a
-        // valid application"): every insert is the library's path.
-        const std::wstring subject = path_.wstring();
-        DWORD_PTR inserts[9];
-        for (DWORD_PTR& insert : inserts)
-            insert = reinterpret_cast<DWORD_PTR>(subject.c_str());
-        wchar_t text[1024] = {0};
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, error,
-                       0, text, sizeof text / sizeof text[0], reinterpret_cast<va_list*>(inserts));
-        std::string reason = wideToUtf8(WideString(text));
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                                   reason.back() == ' ' || reason.back() == '.'))
-            reason.pop_back();
-        message = path_.u8string() + " cannot be loaded: " +
-                  (reason.empty() ? "system error " + std::to_string(error) : reason);
+        message = path_.u8string() + " cannot be loaded: " + loadFailureText(path_, error);
         return LoadStatus::NotLoadable;
     }
     handle_ = module;
