@@ -304,6 +304,32 @@ const char* entryName(int slot, int32_t kind) {
     }
 }
 
+namespace {
+
+// The entry slots: those the plugin's kind needs present, the others null,
+// and each one inside the library.
+void checkEntries(std::vector<std::string>& problems, const PluginDescriptor* d,
+                  const ModuleImage& image) {
+    const bool recorder = d->kind == PLUGIN_KIND_RECEIVES_GPS;
+    const bool provider = d->kind == PLUGIN_KIND_SUPPLIES_GPS;
+    for (int slot = 8; slot <= 15; ++slot) {
+        const void* entry = entryAt(d, slot);
+        const bool wanted = slot <= 11 || slot == 14 || (slot == 15 && provider);
+        if (slot == 15 && !recorder && !provider)
+            continue; // unknown kind: already reported
+        if (wanted && entry == nullptr)
+            problems.push_back(slotText(slot) + " (" + entryName(slot, d->kind) + ") is missing");
+        else if (!wanted && entry != nullptr)
+            problems.push_back(slotText(slot) + " must be null" +
+                               (slot == 15 ? " for a plugin of kind 4" : ""));
+        else if (entry != nullptr && !image.contains(entry, 1))
+            problems.push_back(slotText(slot) + " (" + entryName(slot, d->kind) +
+                               ") points outside the library");
+    }
+}
+
+} // namespace
+
 DescriptorReport checkDescriptor(const PluginDescriptor* d, const ModuleImage& image) {
     DescriptorReport report;
     std::vector<std::string>& problems = report.problems;
@@ -338,20 +364,7 @@ DescriptorReport checkDescriptor(const PluginDescriptor* d, const ModuleImage& i
         problems.push_back("slot 6 does not hold the same maker pointer as slot 5");
     expectValue(problems, 7, d->reserved7, 0);
 
-    for (int slot = 8; slot <= 15; ++slot) {
-        const void* entry = entryAt(d, slot);
-        const bool wanted = slot <= 11 || slot == 14 || (slot == 15 && provider);
-        if (slot == 15 && !recorder && !provider)
-            continue; // unknown kind: already reported
-        if (wanted && entry == nullptr)
-            problems.push_back(slotText(slot) + " (" + entryName(slot, d->kind) + ") is missing");
-        else if (!wanted && entry != nullptr)
-            problems.push_back(slotText(slot) + " must be null" +
-                               (slot == 15 ? " for a plugin of kind 4" : ""));
-        else if (entry != nullptr && !image.contains(entry, 1))
-            problems.push_back(slotText(slot) + " (" + entryName(slot, d->kind) +
-                               ") points outside the library");
-    }
+    checkEntries(problems, d, image);
     return report;
 }
 
