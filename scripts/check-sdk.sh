@@ -105,8 +105,9 @@ done
 "${run[@]}" "$navhost" check "${checked[@]}" >check.txt 2>&1 || fail "$(cat check.txt)"
 [ "$(grep -c 'the plugin keeps the contract' check.txt)" = ${#checked[@]} ] || fail "$(cat check.txt)"
 echo "navhost check passed ${#checked[@]} plugins: $(grep -o 'descriptor (.*, kind' check.txt | cut -d'(' -f2 | cut -d, -f1 | tr '\n' ' ')"
+# Named relative to the current folder, as a plugin author types it.
 code=0
-"${run[@]}" "$navhost" check "$examples/broken_provider$lib" >check.txt 2>&1 || code=$?
+(cd "$examples" && "${run[@]}" "$navhost" check "./broken_provider$lib") >check.txt 2>&1 || code=$?
 [ $code = 20 ] || fail "broken_provider: exit $code, expected 20: $(cat check.txt)"
 for v in "handed out a position before PluginInit" "PluginStop returned 0" \
     "thread(s) still running after PluginDeInit" "handle(s) left open after PluginDeInit"; do

@@ -138,6 +138,24 @@ std::string formatDuration(int64_t millis) {
     return text;
 }
 
+namespace {
+
+// The time of the point whose content is BODY, when it has one; false,
+// with the text found in VALUE, when that is not a time.
+bool readPointTime(const std::string& body, TrackPoint& point, std::string& value) {
+    const size_t timeStart = body.find("<time>");
+    if (timeStart == std::string::npos)
+        return true;
+    const size_t timeEnd = body.find("</time>", timeStart);
+    value = timeEnd == std::string::npos ? "" : body.substr(timeStart + 6, timeEnd - timeStart - 6);
+    if (!parseIsoTime(value, point.millis))
+        return false;
+    point.timed = true;
+    return true;
+}
+
+} // namespace
+
 bool parseGpxTrack(const std::string& text, Track& track, std::string& error) {
     track = Track();
     size_t pos = 0;
@@ -172,19 +190,11 @@ bool parseGpxTrack(const std::string& text, Track& track, std::string& error) {
                 error = "track point " + std::to_string(number) + " is not closed";
                 return false;
             }
-            const std::string body = text.substr(pos, close - pos);
-            const size_t timeStart = body.find("<time>");
-            if (timeStart != std::string::npos) {
-                const size_t timeEnd = body.find("</time>", timeStart);
-                const std::string value = timeEnd == std::string::npos
-                                              ? ""
-                                              : body.substr(timeStart + 6, timeEnd - timeStart - 6);
-                if (!parseIsoTime(value, point.millis)) {
-                    error = "track point " + std::to_string(number) + " has a malformed time \"" +
-                            value + "\"";
-                    return false;
-                }
-                point.timed = true;
+            std::string time;
+            if (!readPointTime(text.substr(pos, close - pos), point, time)) {
+                error = "track point " + std::to_string(number) + " has a malformed time \"" +
+                        time + "\"";
+                return false;
             }
             pos = close + 8;
         }

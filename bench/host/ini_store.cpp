@@ -74,40 +74,50 @@ bool IniStore::parse(const std::string& text, std::string& error) {
         if (!raw.empty() && raw.back() == '\r')
             raw.pop_back();
 
-        WideString unused;
-        if (!utf8ToWide(raw, unused)) {
-            error = where + std::to_string(number) + ": not UTF-8 text";
+        Line line;
+        std::string problem;
+        if (!parseLine(raw, section, line, problem)) {
+            error = where + std::to_string(number) + ": " + problem;
             return false;
-        }
-        Line line{Kind::Other, raw, section, "", ""};
-        const std::string content = trim(raw);
-        if (content.empty() || content[0] == ';' || content[0] == '#') {
-            // blank or comment
-        } else if (content[0] == '[') {
-            if (content.back() != ']' || trim(content.substr(1, content.size() - 2)).empty()) {
-                error = where + std::to_string(number) + ": a section line is \"[NAME]\"";
-                return false;
-            }
-            section = trim(content.substr(1, content.size() - 2));
-            line.kind = Kind::Section;
-            line.section = section;
-        } else {
-            const size_t equals = content.find('=');
-            if (equals == std::string::npos || trim(content.substr(0, equals)).empty()) {
-                error = where + std::to_string(number) + ": expected \"key=value\", found \"" +
-                        content + "\"";
-                return false;
-            }
-            if (section.empty()) {
-                error = where + std::to_string(number) + ": setting outside any [SECTION]";
-                return false;
-            }
-            line.kind = Kind::Entry;
-            line.key = trim(content.substr(0, equals));
-            line.value = trim(content.substr(equals + 1));
         }
         lines_.push_back(line);
     }
+    return true;
+}
+
+bool IniStore::parseLine(const std::string& raw, std::string& section, Line& line,
+                         std::string& problem) {
+    WideString unused;
+    if (!utf8ToWide(raw, unused)) {
+        problem = "not UTF-8 text";
+        return false;
+    }
+    line = Line{Kind::Other, raw, section, "", ""};
+    const std::string content = trim(raw);
+    if (content.empty() || content[0] == ';' || content[0] == '#')
+        return true; // blank or comment
+    if (content[0] == '[') {
+        if (content.back() != ']' || trim(content.substr(1, content.size() - 2)).empty()) {
+            problem = "a section line is \"[NAME]\"";
+            return false;
+        }
+        section = trim(content.substr(1, content.size() - 2));
+        line.kind = Kind::Section;
+        line.section = section;
+        return true;
+    }
+    const size_t equals = content.find('=');
+    if (equals == std::string::npos || trim(content.substr(0, equals)).empty()) {
+        problem = "expected \"key=value\", found \"" + content + "\"";
+        return false;
+    }
+    if (section.empty()) {
+        problem = "setting outside any [SECTION]";
+        return false;
+    }
+    line.kind = Kind::Entry;
+    line.key = trim(content.substr(0, equals));
+    line.value = trim(content.substr(equals + 1));
     return true;
 }
 

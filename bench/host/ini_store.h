@@ -42,6 +42,11 @@ class IniStore {
         std::string key, value;
     };
 
+    // Reads RAW, one line of the file in SECTION (which a section line
+    // changes), into LINE; false, with the reason in PROBLEM, when it is
+    // malformed.
+    static bool parseLine(const std::string& raw, std::string& section, Line& line,
+                          std::string& problem);
     // Index of the entry line of KEY in SECTION, or -1.
     long find(const std::string& section, const std::string& key) const;
 

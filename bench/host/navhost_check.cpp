@@ -467,8 +467,7 @@ int load(PluginModule& module, const fs::path& path, std::ostream& err) {
 }
 
 // Checks one library; the exit code for it.
-int checkOne(const std::string& arg, std::ostream& out, std::ostream& err) {
-    const fs::path path = fs::absolute(fs::u8path(arg));
+int checkOne(const fs::path& path, std::ostream& out, std::ostream& err) {
     // Not unloaded at all while a thread of it may still run.
     std::unique_ptr<PluginModule> module(new PluginModule);
     currentStep = "loading the library";
@@ -511,11 +510,15 @@ int checkCommand(const std::vector<std::string>& args, std::ostream& out, std::o
         err << "usage: navhost check PLUGIN...\n";
         return kUsage;
     }
+    // Named from where navhost was started, not from the scratch folder.
+    std::vector<fs::path> paths;
+    for (const std::string& arg : args)
+        paths.push_back(fs::absolute(fs::u8path(arg)));
     const CrashGuard guard;
     const ScratchFolder scratch;
     int worst = kClean;
-    for (const std::string& arg : args) {
-        const int code = checkOne(arg, out, err);
+    for (const fs::path& path : paths) {
+        const int code = checkOne(path, out, err);
         // A plugin that breaks the contract outweighs one that is missing.
         if (code == kViolations || worst == kClean)
             worst = code;

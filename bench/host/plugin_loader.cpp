@@ -124,6 +124,30 @@ bool PluginModule::attach(const char* name) {
     return handle_ != nullptr;
 }
 
+#if defined(_WIN32)
+namespace {
+
+// Why the system could not load the library at PATH, in its own words.
+// The system's texts name their subject as inserts ("%1 is not a valid
+// application"): every insert is the library's path.
+std::string loadFailureText(const fs::path& path, DWORD error) {
+    const std::wstring subject = path.wstring();
+    DWORD_PTR inserts[9];
+    for (DWORD_PTR& insert : inserts)
+        insert = reinterpret_cast<DWORD_PTR>(subject.c_str());
+    wchar_t text[1024] = {0};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, error, 0,
+                   text, sizeof text / sizeof text[0], reinterpret_cast<va_list*>(inserts));
+    std::string reason = wideToUtf8(WideString(text));
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                               reason.back() == ' ' || reason.back() == '.'))
+        reason.pop_back();
+    return reason.empty() ? "system error " + std::to_string(error) : reason;
+}
+
+} // namespace
+#endif
+
 LoadStatus PluginModule::load(const fs::path& path, std::string& message) {
     unload();
     std::error_code ec;
@@ -146,21 +170,7 @@ LoadStatus PluginModule::load(const fs::path& path, std::string& message) {
     const DWORD error = GetLastError();
     SetErrorMode(oldMode);
     if (module == nullptr) {
-        // The system's texts name their subject as inserts ("%1 is not a
-        // valid application"): every insert is the library's path.
-        const std::wstring subject = path_.wstring();
-        DWORD_PTR inserts[9];
-        for (DWORD_PTR& insert : inserts)
-            insert = reinterpret_cast<DWORD_PTR>(subject.c_str());
-        wchar_t text[1024] = {0};
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, error,
-                       0, text, sizeof text / sizeof text[0], reinterpret_cast<va_list*>(inserts));
-        std::string reason = wideToUtf8(WideString(text));
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                                   reason.back() == ' ' || reason.back() == '.'))
-            reason.pop_back();
-        message = path_.u8string() + " cannot be loaded: " +
-                  (reason.empty() ? "system error " + std::to_string(error) : reason);
+        message = path_.u8string() + " cannot be loaded: " + loadFailureText(path_, error);
         return LoadStatus::NotLoadable;
     }
     handle_ = module;
@@ -294,6 +304,32 @@ const char* entryName(int slot, int32_t kind) {
     }
 }
 
+namespace {
+
+// The entry slots: those the plugin's kind needs present, the others null,
+// and each one inside the library.
+void checkEntries(std::vector<std::string>& problems, const PluginDescriptor* d,
+                  const ModuleImage& image) {
+    const bool recorder = d->kind == PLUGIN_KIND_RECEIVES_GPS;
+    const bool provider = d->kind == PLUGIN_KIND_SUPPLIES_GPS;
+    for (int slot = 8; slot <= 15; ++slot) {
+        const void* entry = entryAt(d, slot);
+        const bool wanted = slot <= 11 || slot == 14 || (slot == 15 && provider);
+        if (slot == 15 && !recorder && !provider)
+            continue; // unknown kind: already reported
+        if (wanted && entry == nullptr)
+            problems.push_back(slotText(slot) + " (" + entryName(slot, d->kind) + ") is missing");
+        else if (!wanted && entry != nullptr)
+            problems.push_back(slotText(slot) + " must be null" +
+                               (slot == 15 ? " for a plugin of kind 4" : ""));
+        else if (entry != nullptr && !image.contains(entry, 1))
+            problems.push_back(slotText(slot) + " (" + entryName(slot, d->kind) +
+                               ") points outside the library");
+    }
+}
+
+} // namespace
+
 DescriptorReport checkDescriptor(const PluginDescriptor* d, const ModuleImage& image) {
     DescriptorReport report;
     std::vector<std::string>& problems = report.problems;
@@ -328,20 +364,7 @@ DescriptorReport checkDescriptor(const PluginDescriptor* d, const ModuleImage& i
         problems.push_back("slot 6 does not hold the same maker pointer as slot 5");
     expectValue(problems, 7, d->reserved7, 0);
 
-    for (int slot = 8; slot <= 15; ++slot) {
-        const void* entry = entryAt(d, slot);
-        const bool wanted = slot <= 11 || slot == 14 || (slot == 15 && provider);
-        if (slot == 15 && !recorder && !provider)
-            continue; // unknown kind: already reported
-        if (wanted && entry == nullptr)
-            problems.push_back(slotText(slot) + " (" + entryName(slot, d->kind) + ") is missing");
-        else if (!wanted && entry != nullptr)
-            problems.push_back(slotText(slot) + " must be null" +
-                               (slot == 15 ? " for a plugin of kind 4" : ""));
-        else if (entry != nullptr && !image.contains(entry, 1))
-            problems.push_back(slotText(slot) + " (" + entryName(slot, d->kind) +
-                               ") points outside the library");
-    }
+    checkEntries(problems, d, image);
     return report;
 }
 

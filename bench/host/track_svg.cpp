@@ -158,29 +158,43 @@ void drawNorthArrow(Canvas& c, const SvgLayout& layout) {
     c.take(Box{x - 26, top - 2, x + 9, top + 26});
 }
 
+// Plane coordinates in metres east and north of the south-west corner,
+// in pixels, the drawing centred in its room.
+class Projection {
+  public:
+    Projection(const TrackSummary& s, const SvgLayout& layout)
+        : minLatitude_(s.minLatitude), minLongitude_(s.minLongitude) {
+        const double midLatitude = (s.minLatitude + s.maxLatitude) / 2;
+        east_ = std::cos(midLatitude * kPi / 180) * kMetresPerDegree;
+        const double spanX = (s.maxLongitude - s.minLongitude) * east_;
+        const double spanY = (s.maxLatitude - s.minLatitude) * kMetresPerDegree;
+        const double roomX = layout.width - 2.0 * layout.margin;
+        const double roomY = layout.height - double(layout.margin) - layout.footer;
+        // Pixels per metre; never more than the minimum extent allows.
+        scale_ = std::min(roomX / std::max(spanX, layout.minExtentMetres),
+                          roomY / std::max(spanY, layout.minExtentMetres));
+        // The drawing is centred in its room.
+        left_ = layout.margin + (roomX - spanX * scale_) / 2;
+        bottom_ = layout.height - layout.footer - (roomY - spanY * scale_) / 2;
+    }
+
+    double x(const TrackPoint& p) const {
+        return left_ + (p.longitude - minLongitude_) * east_ * scale_;
+    }
+    double y(const TrackPoint& p) const {
+        return bottom_ - (p.latitude - minLatitude_) * kMetresPerDegree * scale_;
+    }
+    double scale() const { return scale_; }
+
+  private:
+    double minLatitude_, minLongitude_;
+    double east_, scale_, left_, bottom_;
+};
+
 } // namespace
 
 std::string trackSvg(const Track& track, const std::string& caption, const SvgLayout& layout) {
-    const TrackSummary s = summarize(track);
-    // Plane coordinates in metres east and north of the south-west corner.
-    const double midLatitude = (s.minLatitude + s.maxLatitude) / 2;
-    const double east = std::cos(midLatitude * kPi / 180) * kMetresPerDegree;
-    const double spanX = (s.maxLongitude - s.minLongitude) * east;
-    const double spanY = (s.maxLatitude - s.minLatitude) * kMetresPerDegree;
-    const double roomX = layout.width - 2.0 * layout.margin;
-    const double roomY = layout.height - double(layout.margin) - layout.footer;
-    // Pixels per metre; never more than the minimum extent allows.
-    const double scale = std::min(roomX / std::max(spanX, layout.minExtentMetres),
-                                  roomY / std::max(spanY, layout.minExtentMetres));
-    // The drawing is centred in its room.
-    const double left = layout.margin + (roomX - spanX * scale) / 2;
-    const double bottom = layout.height - layout.footer - (roomY - spanY * scale) / 2;
-    auto x = [&](const TrackPoint& p) {
-        return left + (p.longitude - s.minLongitude) * east * scale;
-    };
-    auto y = [&](const TrackPoint& p) {
-        return bottom - (p.latitude - s.minLatitude) * kMetresPerDegree * scale;
-    };
+    const Projection at(summarize(track), layout);
 
     Canvas c(layout);
     std::ostringstream& out = c.out();
@@ -192,24 +206,24 @@ std::string trackSvg(const Track& track, const std::string& caption, const SvgLa
         << "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"2\" "
            "stroke-linejoin=\"round\" stroke-linecap=\"round\" points=\"";
     for (size_t i = 0; i < track.points.size(); ++i)
-        out << (i > 0 ? " " : "") << x(track.points[i]) << "," << y(track.points[i]);
+        out << (i > 0 ? " " : "") << at.x(track.points[i]) << "," << at.y(track.points[i]);
     out << "\"/>\n";
     const TrackPoint& first = track.points.front();
     const TrackPoint& last = track.points.back();
-    out << "<circle id=\"start\" cx=\"" << x(first) << "\" cy=\"" << y(first)
+    out << "<circle id=\"start\" cx=\"" << at.x(first) << "\" cy=\"" << at.y(first)
         << "\" r=\"7\" fill=\"#2ca02c\"><title>start</title></circle>\n"
-        << "<rect id=\"end\" x=\"" << x(last) - 6 << "\" y=\"" << y(last) - 6
+        << "<rect id=\"end\" x=\"" << at.x(last) - 6 << "\" y=\"" << at.y(last) - 6
         << "\" width=\"12\" height=\"12\" fill=\"#d62728\"><title>end</title></rect>\n";
-    c.take(Box{x(first) - 7, y(first) - 7, x(first) + 7, y(first) + 7});
-    c.take(Box{x(last) - 6, y(last) - 6, x(last) + 6, y(last) + 6});
+    c.take(Box{at.x(first) - 7, at.y(first) - 7, at.x(first) + 7, at.y(first) + 7});
+    c.take(Box{at.x(last) - 6, at.y(last) - 6, at.x(last) + 6, at.y(last) + 6});
 
-    drawScaleBar(c, layout, scale);
+    drawScaleBar(c, layout, at.scale());
     drawNorthArrow(c, layout);
     const double captionY = layout.height - 12.0;
     c.text("caption", layout.margin, captionY, false, 13, "#444444", caption);
     c.take(Box{0, captionY - 14, double(layout.width), double(layout.height)});
-    c.label("start-label", x(first), y(first), "#2ca02c", "start");
-    c.label("end-label", x(last), y(last), "#d62728", "end");
+    c.label("start-label", at.x(first), at.y(first), "#2ca02c", "start");
+    c.label("end-label", at.x(last), at.y(last), "#d62728", "end");
     out << "</svg>\n";
     return out.str();
 }

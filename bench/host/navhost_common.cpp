@@ -1,0 +1,100 @@
+// What the navhost commands share.
+#include "navhost_common.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <time.h>
+#include <unistd.h>
+#endif
+
+#include <cstdio>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace navhost {
+
+const char kUsageText[] = "usage: navhost inspect PLUGIN\n"
+                          "       navhost check PLUGIN...\n"
+                          "       navhost record [options]\n"
+                          "       navhost --help\n";
+
+// ---- Small system helpers ----
+
+fs::path programFolder() {
+#if defined(_WIN32)
+    wchar_t path[4096];
+    const DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+    return fs::path(std::wstring(path, n)).parent_path();
+#else
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    return fs::path(std::string(path, n > 0 ? static_cast<size_t>(n) : 0)).parent_path();
+#endif
+}
+
+const char* libraryExtension() {
+#if defined(_WIN32)
+    return ".dll";
+#else
+    return ".so";
+#endif
+}
+
+char pathSeparator() {
+#if defined(_WIN32)
+    return '\\';
+#else
+    return '/';
+#endif
+}
+
+void sleepMilliseconds(unsigned ms) {
+#if defined(_WIN32)
+    Sleep(ms);
+#else
+    timespec t = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    nanosleep(&t, nullptr);
+#endif
+}
+
+bool stdoutIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+// ---- Loading and checking ----
+
+int loadPlugin(PluginModule& module, const fs::path& path, DescriptorReport& report,
+               std::ostream& err) {
+    std::string message;
+    switch (module.load(path, message)) {
+    case LoadStatus::Loaded:
+        break;
+    case LoadStatus::Missing:
+        err << "navhost: " << message << "\n";
+        return kLibraryMissing;
+    case LoadStatus::NotLoadable:
+        err << "navhost: " << message << "\n";
+        return kLibraryNotLoadable;
+    case LoadStatus::NoEntry:
+        err << "navhost: " << message << "\n";
+        return kNoEntry;
+    }
+    report = inspectDescriptor(module.entry());
+    if (!report.conforms()) {
+        err << "navhost: " << module.path().u8string()
+            << ": the descriptor breaks the plugin contract:\n";
+        for (const std::string& problem : report.problems)
+            err << "  " << problem << "\n";
+        return kBadDescriptor;
+    }
+    return kOk;
+}
+
+} // namespace navhost
