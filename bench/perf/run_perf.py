@@ -744,8 +744,11 @@ def machine_text(args):
                 cpu = line.split(":", 1)[1].strip()
                 break
     commit = first(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"])
-    dirty = run(["git", "-C", ROOT, "status", "--porcelain", "--untracked-files=no"],
-                check=False).stdout.strip()
+    # The document being rewritten is no local change of the code measured.
+    out = os.path.relpath(os.path.abspath(args.out), ROOT)
+    dirty = [l for l in run(["git", "-C", ROOT, "status", "--porcelain",
+                             "--untracked-files=no"], check=False).stdout.splitlines()
+             if l[3:].strip() != out]
     return (f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC; "
             f"commit {commit}{' (with local changes)' if dirty else ''}\n"
             f"- Machine: {cpu}, {os.cpu_count()} cores (shared), "
