@@ -309,7 +309,7 @@ def byte_check(rep, bin_dir, points):
 def allocation_figures(rep, bin_dir):
     p = run(["./perf_driver", "allocations"], cwd=bin_dir)
     rows = []
-    plugin_code = any_thread_hot = 0
+    plugin_code = 0
     for line in p.stdout.splitlines():
         if not line.startswith("alloc "):
             continue
@@ -407,7 +407,7 @@ def gpsbabel_figures(rep, bin_dir, points, recorder_point):
             f"recorder {fmt(recorder_point['ir'])} per point", "for scale",
             f"the recorder runs {marginal / recorder_point['ir']:,.0f}x fewer instructions "
             "per point")
-    rep.row(f"Outside reference: whole process, per point (CPU / wall us, median of 5)",
+    rep.row("Outside reference: whole process, per point (CPU / wall us, median of 5)",
             f"{cpu / points * 1e6:.2f} / {wall / points * 1e6:.2f}",
             f"empty input: {cpu0 * 1e3:.1f} / {wall0 * 1e3:.1f} ms per run", "for scale", "")
     if written != points:
