@@ -541,14 +541,15 @@ def shipping_figures(rep, ce_dir, win_dir, x64, plugin_allocations):
     measured = [r for r in (x64, arm, x86) if r]
     conv_ok = all(v <= CONVERSION_GOAL for v in worst) and len(worst) == 3
     idle_all = [v for r in measured for v in (r.get("idle") or [])]
-    locked = [r.get("locked") for r in (arm, x86)]
+    locked = [r.get("locked") if r else None for r in (arm, x86)]
     idle_ok = (len(measured) == 3 and all(r.get("idle") for r in measured)
                and max(idle_all) <= IDLE_POLL_GOAL and locked == [0, 0])
-    verdict_conv = rep.goal(conv_ok, f"worst {max(worst):,.0f} of {CONVERSION_GOAL}, every "
-                            "reading on each target" if worst else "not measured")
+    every = "every reading on each target" if len(measured) == 3 else "not measured on each target"
+    verdict_conv = rep.goal(conv_ok, f"worst {max(worst):,.0f} of {CONVERSION_GOAL}, {every}"
+                            if worst else "not measured")
     verdict_idle = rep.goal(idle_ok, ("none locked (no lock prefix or exchange with memory; "
                                       "no LDREX/STREX or DMB)") if idle_ok else
-                            f"polls {idle_all}, locked instructions (ARM, x86) {locked}")
+                            f"polls {idle_all}, locked instructions (ARM, x86) {locked}; {every}")
 
     def idle(r):
         return " / ".join(f"{v:.0f}" for v in r["idle"]) if r.get("idle") else "n/a"
@@ -598,7 +599,8 @@ def shipping_figures(rep, ce_dir, win_dir, x64, plugin_allocations):
     rows.append(("DLL size (bytes)", *sizes, f"CE: <= {CE_DLL_BUDGET:,}",
                  rep.goal(ce_size is not None and ce_size <= CE_DLL_BUDGET,
                           f"{CE_DLL_BUDGET - ce_size:,} bytes to spare on CE" if ce_size
-                          and ce_size <= CE_DLL_BUDGET else f"CE DLL: {ce_size} bytes")))
+                          and ce_size <= CE_DLL_BUDGET else
+                          f"CE DLL: {ce_size:,} bytes" if ce_size else "no CE DLL")))
     table = ["| Figure | x86-64 | 32-bit x86 DLL | CE ARM DLL (Thumb-2) | Goal | Verdict |",
              "|---|---|---|---|---|---|"] + ["| " + " | ".join(r) + " |" for r in rows]
     rep.sections.append(("The provider on its shipping targets", (
