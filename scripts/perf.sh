@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark of both plugins and writes docs/performance.md: the
 # recorder's (also on 32-bit x86) and the provider's instruction counts
-# (callgrind) and times
+# (callgrind; the provider's also on its 32-bit x86 and CE ARM DLLs, on an
+# emulated CPU) and times
 # (Google Benchmark) beside their baselines, heap allocations, the reader
 # thread's hand-over latency on Linux and (with --wine) under Wine, the
 # Windows DLLs' size and imports, and an outside reference for scale.
@@ -43,8 +44,16 @@ else
     echo "perf: no 32-bit build; the 32-bit count is left out" >&2
 fi
 
+# The provider as it ships for CE: its DLL's counts on an emulated ARM CPU.
+ce_arm=""
+if cmake --preset ce-arm >/dev/null && cmake --build --preset ce-arm -j "$jobs"; then
+    ce_arm="--ce-arm build/ce-arm/bin"
+else
+    echo "perf: no CE ARM build; its counts are left out" >&2
+fi
+
 mkdir -p docs
 /usr/bin/python3 bench/perf/run_perf.py \
-    --linux build/linux-bench/bin --win32 build/win32-bench/bin $linux32 \
+    --linux build/linux-bench/bin --win32 build/win32-bench/bin $linux32 $ce_arm \
     --out docs/performance.md --points "$points" --min-time "$min_time" $wine \
     --command "scripts/perf.sh $*"

@@ -10,6 +10,7 @@ do not.
 """
 import argparse
 import datetime
+import fnmatch
 import json
 import os
 import re
@@ -46,6 +47,7 @@ class Callgrind:
     def __init__(self, path):
         self.path = path
         self.events = []
+        self.positions = ["line"]
         self.totals = {}
         # The totals line counts system calls made anywhere in the program,
         # also while collection is off; the cost lines hold only what was
@@ -60,6 +62,7 @@ class Callgrind:
                     collected = [0] * len(self.events)
                 elif line.startswith("positions:"):
                     positions = len(line.split()) - 1
+                    self.positions = line.split()[1:]
                 elif line.startswith("calls="):
                     skip_next = True  # the next line is the call's inclusive cost
                 elif line[:1] in "0123456789+-*" and line.strip():
@@ -72,6 +75,38 @@ class Callgrind:
         self.totals = dict(zip(self.events, collected))
         for e in self.events:
             self.totals.setdefault(e, 0)
+
+    def inclusive(self, pattern):
+        """Events of the calls into functions whose name matches the glob
+        PATTERN from outside them, callees included. On 32-bit x86 some
+        system calls made while collection is off still land in the cost
+        lines; these figures hold only what the measured function did."""
+        names = {}
+        totals = dict.fromkeys(self.events, 0)
+        fn = ""
+        target = ""
+        take = False
+        with open(self.path) as f:
+            for line in f:
+                key, _, value = line.rstrip("\n").partition("=")
+                if key in ("fn", "cfn"):
+                    m = re.match(r"\((\d+)\)(?: (.*))?$", value)
+                    name = value
+                    if m:
+                        name = names.setdefault(m.group(1), m.group(2) or "")
+                    if key == "fn":
+                        fn = name
+                    else:
+                        target = name
+                elif key == "calls":
+                    take = (fnmatch.fnmatchcase(target, pattern)
+                            and not fnmatch.fnmatchcase(fn, pattern))
+                elif take and line[:1] in "0123456789+-*":
+                    take = False
+                    values = line.split()[len(self.positions):]
+                    for e, v in zip(self.events, values):
+                        totals[e] += int(v)
+        return totals
 
     def executed(self, object_name, function_pattern):
         """Execution count of each instruction (by address) inside functions
@@ -120,9 +155,11 @@ def per_call(bin_dir, op, toggle, n, instr=False):
     less a run of OP with none."""
     base = callgrind(["./perf_driver", op, "0"], toggle, bin_dir, f"{op}.0", instr)
     full = callgrind(["./perf_driver", op, str(n)], toggle, bin_dir, f"{op}.{n}", instr)
+    sys_full = full.inclusive(toggle)["sysCount"] if toggle else full.totals["sysCount"]
+    sys_base = base.inclusive(toggle)["sysCount"] if toggle else base.totals["sysCount"]
     return {
         "ir": (full.totals["Ir"] - base.totals["Ir"]) / n,
-        "sys": (full.totals["sysCount"] - base.totals["sysCount"]) / n,
+        "sys": (sys_full - sys_base) / n,
         "n": n,
         "runs": (base, full),
     }
@@ -148,6 +185,11 @@ def disassembly(library):
             code[int(m.group(1), 16)] = m.group(2).strip()
     return code
 
+
+# The provider's goals, the same on every target it ships for.
+CONVERSION_GOAL = 600
+IDLE_POLL_GOAL = 10
+CE_DLL_BUDGET = 16384
 
 ATOMIC_RMW = re.compile(r"^(lock\b|xchg|cmpxchg|xadd)")
 SYSCALL = re.compile(r"^(syscall|sysenter|int\s+\$0x80)")
@@ -238,8 +280,8 @@ def recorder_figures(rep, bin_dir, points, linux32_dir=None):
         rep.row("Recorder: one track point, steady state, real file, 32-bit x86 coded as the "
                 "DLL (instructions)",
                 fmt(p32["ir"]), f"{fmt(b32['ir'])} (snprintf \"%f\" + fwrite + fflush, -m32)",
-                "<= 450",
-                rep.goal(p32["ir"] <= 450,
+                "<= 450; exactly 1 system call",
+                rep.goal(p32["ir"] <= 450 and abs(p32["sys"] - 1) < 0.0005,
                          f"{ratio_text(p32['ir'], b32['ir'])} of the baseline; "
                          f"{fmt(p32['sys'], 4)} system calls per point"))
     elif not linux32_dir:
@@ -267,7 +309,7 @@ def byte_check(rep, bin_dir, points):
 def allocation_figures(rep, bin_dir):
     p = run(["./perf_driver", "allocations"], cwd=bin_dir)
     rows = []
-    plugin_code = any_thread_hot = 0
+    plugin_code = 0
     for line in p.stdout.splitlines():
         if not line.startswith("alloc "):
             continue
@@ -294,7 +336,7 @@ def allocation_figures(rep, bin_dir):
     rep.row("Heap allocations made by plugin code, all entries of both plugins",
             str(plugin_code), "-", "0",
             rep.goal(plugin_code == 0, f"{plugin_code} allocations by plugin code"))
-    return p.stdout
+    return plugin_code
 
 
 def gbench_figures(rep, bin_dir, min_time):
@@ -365,7 +407,7 @@ def gpsbabel_figures(rep, bin_dir, points, recorder_point):
             f"recorder {fmt(recorder_point['ir'])} per point", "for scale",
             f"the recorder runs {marginal / recorder_point['ir']:,.0f}x fewer instructions "
             "per point")
-    rep.row(f"Outside reference: whole process, per point (CPU / wall us, median of 5)",
+    rep.row("Outside reference: whole process, per point (CPU / wall us, median of 5)",
             f"{cpu / points * 1e6:.2f} / {wall / points * 1e6:.2f}",
             f"empty input: {cpu0 * 1e3:.1f} / {wall0 * 1e3:.1f} ms per run", "for scale", "")
     if written != points:
@@ -380,11 +422,11 @@ def provider_figures(rep, bin_dir):
     library = os.path.join(bin_dir, "orvane.so")
     if not os.path.exists(library):
         rep.failures.append("orvane.so not built")
-        return
+        return None
     code = disassembly(library)
     rep.notes.append("The provider's full reading has every valid bit, a 3D fix and 12 "
-                     "satellites in view, all 12 used and listed in the opposite order, so that "
-                     "marking them takes the longest scan (78 comparisons).")
+                     "satellites in view, all 12 used and listed in the opposite order (marking "
+                     "them costs one bit test per satellite, whatever the order).")
     rep.notes.append("Idle polls: callgrind's per-instruction profile of the entry is matched "
                      "against the library's disassembly; the verdict lists the instructions "
                      "executed. None of them may be locked (lock, xchg, cmpxchg, xadd), a call "
@@ -392,11 +434,15 @@ def provider_figures(rep, bin_dir):
                      "must be 0.")
     conv = per_call(bin_dir, "provider-convert", "convertPosition*", 200)
     base = per_call(bin_dir, "baseline-convert", "baselineCopyReading*", 200)
+    figures = {"convert": conv["ir"], "idle": []}
     rep.row("Provider: conversion of a full reading, all valid bits, 12 satellites "
             "(instructions, on the reader thread)",
-            fmt(conv["ir"]), f"{fmt(base['ir'])} (copying the 344-byte reading)", "<= 1,500",
-            rep.goal(conv["ir"] <= 1500, f"{1500 / conv['ir']:.1f}x under the goal"
-                     if conv["ir"] <= 1500 else f"{conv['ir'] - 1500:,.0f} over"))
+            fmt(conv["ir"]), f"{fmt(base['ir'])} (copying the 344-byte reading)",
+            f"<= {CONVERSION_GOAL}",
+            rep.goal(conv["ir"] <= CONVERSION_GOAL,
+                     f"{CONVERSION_GOAL / conv['ir']:.2f}x under the goal"
+                     if conv["ir"] <= CONVERSION_GOAL
+                     else f"{conv['ir'] - CONVERSION_GOAL:,.0f} over"))
 
     for what, entry, cap in (("position", "PluginGetPosition", "Position"),
                              ("satellites", "PluginGetSatellites", "Satellites")):
@@ -405,14 +451,16 @@ def provider_figures(rep, bin_dir):
         ran, calls = executed_per_call(idle, "orvane.so", rf"^{entry}\(", code)
         atomics = sorted(t for t in ran.values() if ATOMIC_RMW.match(t))
         syscalls = sorted(t for t in ran.values() if SYSCALL.match(t))
-        ok = idle["ir"] <= 20 and not atomics and not syscalls and calls == 0 and idle["sys"] == 0
+        ok = (idle["ir"] <= IDLE_POLL_GOAL and not atomics and not syscalls and calls == 0
+              and idle["sys"] == 0)
+        figures["idle"].append(idle["ir"])
         rep.row(f"Provider: {entry} with nothing new (instructions; locked instructions, "
                 "calls, system calls executed)",
                 f"{fmt(idle['ir'], 1)}; {len(atomics)} locked, {calls} calls, "
                 f"{fmt(idle['sys'], 0)} system calls",
                 f"{fmt(base_idle['ir'], 1)} (the same poll under a mutex)",
-                "<= 20, no lock, no system call",
-                rep.goal(ok, f"{20 / idle['ir']:.0f}x under the goal; executes only "
+                f"<= {IDLE_POLL_GOAL}, no lock, no system call",
+                rep.goal(ok, f"{IDLE_POLL_GOAL / idle['ir']:.0f}x under the goal; executes only "
                          + ", ".join(ran[a].split()[0] for a in sorted(ran))
                          if ok else f"{idle['ir']:.1f} instructions, locked: {atomics}, "
                          f"calls: {calls}, system calls: {idle['sys']}"))
@@ -422,6 +470,154 @@ def provider_figures(rep, bin_dir):
         rep.row(f"Provider: {entry} with new data ({size}; instructions)",
                 f"{fmt(new['ir'], 1)}; {fmt(new['sys'], 2)} system calls",
                 f"{fmt(base_new['ir'], 1)} (the same copy under a mutex)", "", "")
+    return figures
+
+
+ALLOCATORS = re.compile(r"^(malloc|calloc|realloc|free|_aligned_malloc|_strdup|_wcsdup|"
+                        r"strdup|HeapAlloc|HeapCreate|LocalAlloc|GlobalAlloc|VirtualAlloc|"
+                        r"\?\?2@|_Zn[wa])")
+EMULATED = re.compile(r"(\d+) readings converted, (\d+) to (\d+) instructions each "
+                      r"\(mean (\d+), the 12-used-none-in-view case (\d+)\)")
+
+
+def emulated_run(rep, where, cmd):
+    """Conversions and idle polls of a DLL on an emulated CPU (tests/arm):
+    the figures it prints, or None."""
+    p = run(cmd, cwd=ROOT, check=False, timeout=1800)
+    out = p.stdout + p.stderr
+    m = EMULATED.search(out)
+    if p.returncode != 0 or not m:
+        rep.failures.append(f"{where}: the emulated run failed ({p.returncode}): "
+                            + " ".join(out.strip().splitlines()[-3:]))
+    if not m:
+        return None
+    n, low, high, mean, worst = (int(v) for v in m.groups())
+    return {"n": n, "min": low, "max": high, "mean": mean, "worst": worst, "out": out,
+            "rc": p.returncode}
+
+
+def dll_allocators(path):
+    sys.path.insert(0, os.path.join(ROOT, "cmake"))
+    import ce_pe
+    with open(path, "rb") as f:
+        imports = ce_pe.Image(f.read()).imports()
+    return sorted(f"{d}!{n}" for d, names in imports.items() for n in names
+                  if ALLOCATORS.match(n))
+
+
+def shipping_figures(rep, ce_dir, win_dir, x64, plugin_allocations):
+    """The provider's conversion and idle polls counted on the DLLs it ships
+    as: the CE ARM one and the 32-bit x86 one, each on an emulated CPU."""
+    arm_dll = os.path.join(ce_dir, "orvane.dll") if ce_dir else None
+    x86_dll = os.path.join(win_dir, "orvane.dll") if win_dir else None
+    arm = x86 = None
+    if arm_dll and os.path.exists(arm_dll):
+        # The emulated host's own test: it checks every record against the
+        # shared readings' and the goals, and prints the counts.
+        arm = emulated_run(rep, "CE ARM orvane.dll", [
+            "/usr/bin/python3", os.path.join(ROOT, "tests", "arm", "test_ce_arm.py"), arm_dll,
+            "Lifecycle.test_readings_convert_as_on_x86_and_the_reader_costs_little"])
+        if arm:
+            m = re.search(r"idle polls (\d+) and (\d+) instructions", arm["out"])
+            arm["idle"] = [int(m.group(1)), int(m.group(2))] if m else None
+            # The test fails on any LDREX/STREX or DMB in an idle poll.
+            arm["locked"] = 0 if arm["rc"] == 0 else None
+    else:
+        rep.failures.append("CE ARM orvane.dll not built: its counts are left out")
+    if x86_dll and os.path.exists(x86_dll):
+        x86 = emulated_run(rep, "32-bit x86 orvane.dll", [
+            "/usr/bin/python3", os.path.join(ROOT, "tests", "arm", "x86_count.py"), x86_dll])
+        if x86:
+            polls = re.findall(r"slot 1[45] (\d+) instructions, (\d+) locked", x86["out"])
+            x86["idle"] = [int(a) for a, _ in polls] if len(polls) == 2 else None
+            x86["locked"] = sum(int(b) for _, b in polls) if len(polls) == 2 else None
+    else:
+        rep.failures.append("32-bit x86 orvane.dll not built: its counts are left out")
+
+    def cell(r, text):
+        return text(r) if r else "not measured"
+
+    worst = [v for v in (x64 and x64["convert"], arm and arm["max"], x86 and x86["max"]) if v]
+    measured = [r for r in (x64, arm, x86) if r]
+    conv_ok = all(v <= CONVERSION_GOAL for v in worst) and len(worst) == 3
+    idle_all = [v for r in measured for v in (r.get("idle") or [])]
+    locked = [r.get("locked") if r else None for r in (arm, x86)]
+    idle_ok = (len(measured) == 3 and all(r.get("idle") for r in measured)
+               and max(idle_all) <= IDLE_POLL_GOAL and locked == [0, 0])
+    every = "every reading on each target" if len(measured) == 3 else "not measured on each target"
+    verdict_conv = rep.goal(conv_ok, f"worst {max(worst):,.0f} of {CONVERSION_GOAL}, {every}"
+                            if worst else "not measured")
+    verdict_idle = rep.goal(idle_ok, ("none locked (no lock prefix or exchange with memory; "
+                                      "no LDREX/STREX or DMB)") if idle_ok else
+                            f"polls {idle_all}, locked instructions (ARM, x86) {locked}; {every}")
+
+    def idle(r):
+        return " / ".join(f"{v:.0f}" for v in r["idle"]) if r.get("idle") else "n/a"
+
+    def no_allocator(path, emulated):
+        found = dll_allocators(path)
+        if not found:
+            return "0: the DLL imports no allocator", True
+        # The emulated run provides no allocator: a call to one ends it.
+        names = ", ".join(n.split("!")[1] for n in found)
+        if emulated and emulated["rc"] == 0:
+            return (f"0 in the emulated run (Init, Start, every conversion and poll); "
+                    f"imports {names}"), True
+        return f"imports {names}; not shown unused", False
+
+    rows = [
+        ("Conversion, every field valid, 12 satellites in view and 12 used (x86-64: all of "
+         "them in view; DLLs: none of them, the slowest case) (instructions)",
+         fmt(x64["convert"]) if x64 else "not measured",
+         cell(x86, lambda r: f"{r['worst']:,}"), cell(arm, lambda r: f"{r['worst']:,}"),
+         f"<= {CONVERSION_GOAL}", verdict_conv),
+        (f"Conversion, the {(arm or x86 or {}).get('n', '?')} shared readings (instructions, "
+         "min / mean / max)", "-",
+         cell(x86, lambda r: f"{r['min']} / {r['mean']} / {r['max']}"),
+         cell(arm, lambda r: f"{r['min']} / {r['mean']} / {r['max']}"),
+         f"<= {CONVERSION_GOAL}", ""),
+        ("Idle poll, slot 14 / slot 15 (instructions)",
+         idle(x64) if x64 else "not measured", cell(x86, idle), cell(arm, idle),
+         f"<= {IDLE_POLL_GOAL}, no locked instruction", verdict_idle),
+    ]
+    alloc_cells = [f"{plugin_allocations} (the allocation table above)"]
+    alloc_ok = plugin_allocations == 0
+    sizes = ["-"]
+    for path, emulated in ((x86_dll, x86), (arm_dll, arm)):
+        if path and os.path.exists(path):
+            text, ok = no_allocator(path, emulated)
+            alloc_cells.append(text)
+            alloc_ok = alloc_ok and ok
+            sizes.append(f"{os.path.getsize(path):,}")
+        else:
+            alloc_cells.append("not built")
+            sizes.append("not built")
+            alloc_ok = False
+    rows.append(("Heap allocations per entry", *alloc_cells, "0",
+                 rep.goal(alloc_ok, "on each" if alloc_ok else "see the cells")))
+    ce_size = os.path.getsize(arm_dll) if arm_dll and os.path.exists(arm_dll) else None
+    rows.append(("DLL size (bytes)", *sizes, f"CE: <= {CE_DLL_BUDGET:,}",
+                 rep.goal(ce_size is not None and ce_size <= CE_DLL_BUDGET,
+                          f"{CE_DLL_BUDGET - ce_size:,} bytes to spare on CE" if ce_size
+                          and ce_size <= CE_DLL_BUDGET else
+                          f"CE DLL: {ce_size:,} bytes" if ce_size else "no CE DLL")))
+    table = ["| Figure | x86-64 | 32-bit x86 DLL | CE ARM DLL (Thumb-2) | Goal | Verdict |",
+             "|---|---|---|---|---|---|"] + ["| " + " | ".join(r) + " |" for r in rows]
+    rep.sections.append(("The provider on its shipping targets", (
+        "The ARM figures come from the CE ARM `orvane.dll` (preset `ce-arm`) run on an\n"
+        "emulated CPU by `tests/arm/test_ce_arm.py`, the test that also checks each\n"
+        "record and the goals; the 32-bit x86 ones from the `orvane.dll` of preset\n"
+        "`win32-bench` on an emulated CPU (`tests/arm/x86_count.py`). Both count\n"
+        "the DLL's own instructions exactly. A conversion there runs from one wait of\n"
+        "the reader thread to the next (driver fetch, conversion, publication), over\n"
+        "the shared readings of `tests/arm/readings.bin`, whose last is the slowest\n"
+        "case (12 used satellites, none of them in view); memcpy and the float\n"
+        "helpers, which the system DLLs do, are not counted. The x86-64 figures are\n"
+        "callgrind's (the table above): the conversion alone of the benchmark's full\n"
+        "reading, memcpy included. Allocations on the DLLs: what the import table\n"
+        "holds of malloc and its kin, the Heap/Local/Global/Virtual allocators and\n"
+        "operator new; an emulated run ends on a call to an import it does not\n"
+        "provide, and it provides none of these.\n\n") + "\n".join(table)))
 
 
 def latency_figures(rep, bin_dir, win_dir, wine, readings, wine_readings):
@@ -450,16 +646,18 @@ def latency_figures(rep, bin_dir, win_dir, wine, readings, wine_readings):
             rep.row(f"Provider: signal to position available, {where}", "failed", "-", "", line)
             rep.failures.append(f"latency on {where}: {line or 'no output'}")
             continue
+        # The goal: the provider adds little to the wake-up itself.
+        median, bare = float(kv["median_us"]), float(kv["baseline_median_us"])
+        clean = kv["mismatches"] == "0" and kv["timeouts"] == "0"
         rep.row(f"Provider: driver signal to position available to the host, {where}, "
                 f"{kv['readings']} readings (us, median / p99 / max)",
                 f"{kv['median_us']} / {kv['p99_us']} / {kv['max_us']}",
                 f"{kv['baseline_median_us']} / {kv['baseline_p99_us']} / "
                 f"{kv['baseline_max_us']} (bare wake-up of a thread on the same kind of event)",
-                "", f"{kv['mismatches']} wrong positions, {kv['timeouts']} lost")
-        # The goal: the provider adds little to the wake-up itself.
-        if float(kv["median_us"]) > 2 * float(kv["baseline_median_us"]):
-            rep.failures.append(f"latency on {where}: median {kv['median_us']} us is over twice "
-                                f"the bare wake-up's {kv['baseline_median_us']} us")
+                "median <= 2x the bare wake-up's; none wrong or lost",
+                rep.goal(median <= 2 * bare and clean,
+                         f"median {median / bare:.2f}x the bare wake-up's; "
+                         f"{kv['mismatches']} wrong positions, {kv['timeouts']} lost"))
 
 
 def recorder_timing_figures(rep, bin_dir, win_dir, wine, points):
@@ -479,7 +677,12 @@ def recorder_timing_figures(rep, bin_dir, win_dir, wine, points):
     rep.notes.append("Recorder wall times: every PluginSetGPSData call is timed on its own "
                      "after the period's first; the figure per point is the whole run over "
                      "the points. The baseline writes the same points with snprintf, fwrite "
-                     "and fflush, each flushed before the next, into a file of its own.")
+                     "and fflush, each flushed before the next, into a file of its own."
+                     + (" Under Wine a write at an offset (`WriteFile` with an `OVERLAPPED` "
+                        "position, one call per point) goes through the Wine server and costs "
+                        "several times a plain `WriteFile`, and it varies with the server's "
+                        "load; Windows itself writes at an offset in the one system call."
+                        if wine and win_dir else ""))
     for where, code, kv, line in results:
         if code != 0 or "recorder_us" not in kv:
             rep.row(f"Recorder: wall time per point, {where}", "failed", "-", "", line)
@@ -543,8 +746,11 @@ def machine_text(args):
                 cpu = line.split(":", 1)[1].strip()
                 break
     commit = first(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"])
-    dirty = run(["git", "-C", ROOT, "status", "--porcelain", "--untracked-files=no"],
-                check=False).stdout.strip()
+    # The document being rewritten is no local change of the code measured.
+    out = os.path.relpath(os.path.abspath(args.out), ROOT)
+    dirty = [l for l in run(["git", "-C", ROOT, "status", "--porcelain",
+                             "--untracked-files=no"], check=False).stdout.splitlines()
+             if l[3:].strip() != out]
     return (f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC; "
             f"commit {commit}{' (with local changes)' if dirty else ''}\n"
             f"- Machine: {cpu}, {os.cpu_count()} cores (shared), "
@@ -561,7 +767,8 @@ def write_report(rep, args, path):
              "", "Command: `" + args.command + "`", "", machine_text(args), "",
              "Instruction counts are user-space instructions counted by callgrind on Linux "
              "x86_64 (Release build, preset `linux-bench`; the recorder's point also on 32-bit "
-             "x86, preset `linux32-bench`), per call, over N calls less a run "
+             "x86, preset `linux32-bench`, the recorder compiled without a register for "
+             "position-independent code, as the DLL is), per call, over N calls less a run "
              "with none. System calls are callgrind's count within the measured function. Times "
              "are indicative only: the machine is shared.", "",
              "| Figure | Measured | Baseline (same run) | Goal | Verdict |",
@@ -589,6 +796,7 @@ def main():
     ap.add_argument("--linux", required=True, help="bin folder of the linux-bench build")
     ap.add_argument("--win32", help="bin folder of the win32-bench build")
     ap.add_argument("--linux32", help="bin folder of the linux32-bench build")
+    ap.add_argument("--ce-arm", help="bin folder of the ce-arm build (the CE ARM DLL)")
     ap.add_argument("--out", required=True)
     ap.add_argument("--points", type=int, default=20000)
     ap.add_argument("--min-time", default="0.5")
@@ -600,6 +808,7 @@ def main():
     args.linux = os.path.abspath(args.linux)
     args.win32 = os.path.abspath(args.win32) if args.win32 else None
     args.linux32 = os.path.abspath(args.linux32) if args.linux32 else None
+    args.ce_arm = os.path.abspath(args.ce_arm) if args.ce_arm else None
     global PROFILES
     PROFILES = os.path.join(args.linux, "bench-output", "callgrind")
     shutil.rmtree(PROFILES, ignore_errors=True)
@@ -610,9 +819,10 @@ def main():
     recorder_timing_figures(rep, args.linux, args.win32, args.wine, args.points)
     byte_check(rep, args.linux, 100000)
     gbench_figures(rep, args.linux, args.min_time)
-    provider_figures(rep, args.linux)
+    provider = provider_figures(rep, args.linux)
     latency_figures(rep, args.linux, args.win32, args.wine, args.readings, args.wine_readings)
-    allocation_figures(rep, args.linux)
+    plugin_allocations = allocation_figures(rep, args.linux)
+    shipping_figures(rep, args.ce_arm, args.win32, provider, plugin_allocations)
     if args.win32:
         dll_figures(rep, args.win32)
     gpsbabel_figures(rep, args.linux, args.points, point)
