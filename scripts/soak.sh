@@ -2,7 +2,7 @@
 # The soak (CTest label "soak", left out of scripts/test.sh): a million
 # positions through the recorder and a million readings through the
 # provider, memory and descriptors checked for flatness, and every track
-# read back with gpxpy. Takes several minutes; prints its figures.
+# read back with gpxpy. Takes about half a minute; prints its figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset linux >/dev/null
