@@ -466,6 +466,20 @@ TEST(HostTrackPicture, DrawsSmallExtentsToTrueScaleWithLabelsApart) {
     track.points[1].latitude = 51.99; // south of the start: the bottom edge
     const std::string route = navhost::trackSvg(track, "a long caption along the bottom", layout);
     EXPECT_LT(svgText(route, "end-label").y + 4, svgText(route, "caption").y - 13) << route;
+
+    // A route arriving from the north-east: the end label's first place,
+    // above and right of the marker, lies on the line, so it goes elsewhere.
+    track.points[0].longitude = 4.001;
+    track.points[0].latitude = 52.001;
+    track.points[1].longitude = 4;
+    track.points[1].latitude = 52;
+    const std::string diagonal = navhost::trackSvg(track, "caption", layout);
+    const std::vector<double> line = svgNumbers(diagonal, "points");
+    ASSERT_EQ(4u, line.size()) << diagonal;
+    const SvgText endLabel = svgText(diagonal, "end-label");
+    EXPECT_FALSE(!endLabel.endsAtX && endLabel.x > line[2] && endLabel.y < line[3])
+        << "the end label sits on the line:\n"
+        << diagonal;
 }
 
 TEST(HostTrackFiles, FindsTheNewestTrackWrittenUnderAPrefix) {

@@ -6,6 +6,7 @@
 #include <locale>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace navhost {
@@ -46,7 +47,22 @@ struct Box {
     bool overlaps(const Box& o) const {
         return left < o.right && o.left < right && top < o.bottom && o.top < bottom;
     }
+    bool contains(double x, double y) const {
+        return left <= x && x <= right && top <= y && y <= bottom;
+    }
 };
+
+// Whether the segment from (X0, Y0) to (X1, Y1) crosses BOX: sampled every
+// pixel, which is finer than the line is wide.
+bool crosses(const Box& box, double x0, double y0, double x1, double y1) {
+    const int steps = 1 + static_cast<int>(std::hypot(x1 - x0, y1 - y0));
+    for (int i = 0; i <= steps; ++i) {
+        const double t = static_cast<double>(i) / steps;
+        if (box.contains(x0 + (x1 - x0) * t, y0 + (y1 - y0) * t))
+            return true;
+    }
+    return false;
+}
 
 // The box of a line of CHARS characters of SIZE pixels at baseline Y,
 // starting at X or ending there; a generous average glyph width.
@@ -88,6 +104,8 @@ class Canvas {
     }
     std::ostringstream& out() { return out_; }
     void take(const Box& box) { taken_.push_back(box); }
+    // The track's line, which labels keep off where they can.
+    void takeLine(double x, double y) { line_.push_back({x, y}); }
 
     void text(const char* id, double x, double y, bool endsAtX, double size, const char* colour,
               const std::string& content) {
@@ -97,8 +115,19 @@ class Canvas {
     }
 
     // TEXT beside the marker at (X, Y): the first place around it, moving
-    // outwards, that stays on the canvas and overlaps nothing drawn so far.
+    // outwards, that stays on the canvas and overlaps nothing drawn so far,
+    // the track's line included; failing that, one that only the line
+    // crosses.
     void label(const char* id, double x, double y, const char* colour, const char* content) {
+        for (bool offLine : {true, false})
+            if (placeLabel(id, x, y, colour, content, offLine))
+                return;
+        text(id, x + 10, y - 10, false, 14, colour, content); // nowhere free: beside it
+    }
+
+  private:
+    bool placeLabel(const char* id, double x, double y, const char* colour, const char* content,
+                    bool offLine) {
         const double size = 14;
         const size_t chars = std::char_traits<char>::length(content);
         const Box canvas{0, 0, double(layout_.width), double(layout_.height)};
@@ -111,17 +140,17 @@ class Canvas {
             for (const auto& p : places) {
                 const Box box = textBox(p[0], p[1], chars, size, p[2] != 0);
                 if (box.left < canvas.left || box.top < canvas.top || box.right > canvas.right ||
-                    box.bottom > canvas.bottom || overlapsTaken(box))
+                    box.bottom > canvas.bottom || overlapsTaken(box) ||
+                    (offLine && crossesLine(box)))
                     continue;
                 take(box);
                 text(id, p[0], p[1], p[2] != 0, size, colour, content);
-                return;
+                return true;
             }
         }
-        text(id, x + 10, y - 10, false, size, colour, content); // nowhere free: beside it
+        return false;
     }
 
-  private:
     bool overlapsTaken(const Box& box) const {
         for (const Box& t : taken_)
             if (box.overlaps(t))
@@ -129,9 +158,18 @@ class Canvas {
         return false;
     }
 
+    bool crossesLine(const Box& box) const {
+        for (size_t i = 0; i + 1 < line_.size(); ++i)
+            if (crosses(box, line_[i].first, line_[i].second, line_[i + 1].first,
+                        line_[i + 1].second))
+                return true;
+        return false;
+    }
+
     const SvgLayout& layout_;
     std::ostringstream out_;
     std::vector<Box> taken_;
+    std::vector<std::pair<double, double> > line_;
 };
 
 // A bar of a round length, at most a quarter of the drawing wide, bottom
@@ -205,8 +243,10 @@ std::string trackSvg(const Track& track, const std::string& caption, const SvgLa
         << "\" fill=\"#ffffff\"/>\n"
         << "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"2\" "
            "stroke-linejoin=\"round\" stroke-linecap=\"round\" points=\"";
-    for (size_t i = 0; i < track.points.size(); ++i)
+    for (size_t i = 0; i < track.points.size(); ++i) {
         out << (i > 0 ? " " : "") << at.x(track.points[i]) << "," << at.y(track.points[i]);
+        c.takeLine(at.x(track.points[i]), at.y(track.points[i]));
+    }
     out << "\"/>\n";
     const TrackPoint& first = track.points.front();
     const TrackPoint& last = track.points.back();
