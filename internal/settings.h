@@ -1,8 +1,8 @@
 /* Our plugins' own helper, not part of the SDK: the host's settings
  * services as a plugin holds them, and the read-or-seed exchange of one
  * setting that both plugins use for each of their keys. */
-#ifndef CONTRACT_SETTINGS_H
-#define CONTRACT_SETTINGS_H
+#ifndef INTERNAL_SETTINGS_H
+#define INTERNAL_SETTINGS_H
 
 #include "../contract/plugin.h"
 

@@ -1,8 +1,8 @@
 /* Our plugins' own helper, not part of the SDK: the few wide-string
  * operations the plugins need, written here so that they behave the same
  * on every target whatever width wchar_t has there. */
-#ifndef CONTRACT_WIDE_STRING_H
-#define CONTRACT_WIDE_STRING_H
+#ifndef INTERNAL_WIDE_STRING_H
+#define INTERNAL_WIDE_STRING_H
 
 #include "../contract/base.h"
 

@@ -12,7 +12,7 @@
 
 /* Kinds of platform calls that can be made to fail. */
 enum PlatformFaultKind {
-    FAULT_FILE_CREATE = 0,    /* platformFileCreate returns null, creates nothing */
+    FAULT_FILE_CREATE = 0,    /* platformFileCreateNew returns null, creates nothing */
     FAULT_FILE_WRITE = 1,     /* platformFileWriteAt writes nothing and returns false */
     FAULT_FILE_CLOSE = 2,     /* platformFileClose releases the file, returns false */
     FAULT_LIBRARY_LOAD = 3,   /* platformLibraryLoad returns null */

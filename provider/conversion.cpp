@@ -68,6 +68,11 @@ int32_t takeOver(HandOver* h) {
     return h->front;
 }
 
+/* 1 when PRN is among the reading's used satellites. */
+inline uint8_t usedFlag(uint32_t prn) {
+    return static_cast<uint8_t>(usedPrnBits[prn >> 5] >> (prn & 31) & 1u);
+}
+
 /* The driver's arrays hold GPS_MAX_SATELLITES entries whatever count it
  * reports; a larger count (a negative one included) is taken as full. */
 uint32_t clipCount(uint32_t count) {
@@ -141,7 +146,7 @@ void convertSatellites(const GPS_POSITION& p, uint32_t valid) {
                 SatelliteRecord& s = workingSatellites[i];
                 const uint32_t prn = p.rgdwSatellitesInViewPRNs[i] & 0xFFu;
                 s.prn = static_cast<uint8_t>(prn);
-                s.used = static_cast<uint8_t>(usedPrnBits[prn >> 5] >> (prn & 31) & 1u);
+                s.used = usedFlag(prn);
                 s.elevation = p.rgdwSatellitesInViewElevation[i];
                 s.azimuth = static_cast<uint16_t>(p.rgdwSatellitesInViewAzimuth[i]);
                 s.snr = p.rgdwSatellitesInViewSignalToNoiseRatio[i];
@@ -152,7 +157,7 @@ void convertSatellites(const GPS_POSITION& p, uint32_t valid) {
             SatelliteRecord& s = workingSatellites[i];
             const uint32_t prn = p.rgdwSatellitesInViewPRNs[i] & 0xFFu;
             s.prn = static_cast<uint8_t>(prn);
-            s.used = static_cast<uint8_t>(usedPrnBits[prn >> 5] >> (prn & 31) & 1u);
+            s.used = usedFlag(prn);
         }
     }
 

@@ -1,8 +1,8 @@
 /* The provider's position reader: turns each driver reading into the host's
  * GpsRecord and satellite table, and hands the latest of each to the host's
- * thread at most once, without either thread ever waiting for the other. The reader thread converts
- * and publishes; the host's thread fetches through descriptor slots 14 and 15. All state is static.
- */
+ * thread at most once, without either thread ever waiting for the other.
+ * The reader thread converts and publishes; the host's thread fetches
+ * through descriptor slots 14 and 15. All state is static. */
 #ifndef PROVIDER_CONVERSION_H
 #define PROVIDER_CONVERSION_H
 

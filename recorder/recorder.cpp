@@ -146,6 +146,8 @@ char* appendPointTime(char* out, const GpsRecord& r) {
         m.year = r.year;
         m.dayToMinute = dayToMinute;
     }
+    /* The usual four-digit year: a copy of known size, which compiles to a
+     * few moves instead of a call. */
     if (m.length == 17) {
         memcpy(out, m.text, 17);
         out += 17;

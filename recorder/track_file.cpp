@@ -56,7 +56,6 @@ bool writeAtEnd(size_t length) {
  * footer cannot be written either, the file ends after its last whole point
  * and the next point or the close writes the footer. */
 void undoFailedWrite() {
-    footerOnDisk = false;
     footerOnDisk = writeAtEnd(0);
     cutBack();
 }

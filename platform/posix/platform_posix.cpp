@@ -113,17 +113,15 @@ bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data,
     off_t at = static_cast<off_t>(offset);
     if (at < 0)
         return false;
-    /* Mostly one call writes it all. */
-    ssize_t n = pwrite(fdFromHandle(file), p, size, at);
-    while (n != static_cast<ssize_t>(size)) {
-        if (n == 0 || (n < 0 && errno != EINTR))
+    while (size > 0) {
+        const ssize_t n = pwrite(fdFromHandle(file), p, size, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
             return false;
-        if (n > 0) {
-            p += n;
-            at += n;
-            size -= static_cast<size_t>(n);
-        }
-        n = pwrite(fdFromHandle(file), p, size, at);
+        p += n;
+        at += n;
+        size -= static_cast<size_t>(n);
     }
     return true;
 }
