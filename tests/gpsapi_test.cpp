@@ -1,5 +1,6 @@
 // The simulated GPS driver, loaded by its path through the system's loader
 // and driven through its exports as the provider and the bench host drive it.
+#include "support/nmea_sentence.h"
 #include "support/plugin_library.h"
 #include "support/test_files.h"
 
@@ -540,14 +541,9 @@ TEST_F(GpsDriver, ReplayReadsEveryLineEndAndSentencesBeyondTheStandardLength) {
     // A fifth epoch whose GGA a station id stretches to 128 characters.
     std::string gga = "GPGGA,110003,5000.040,N,00500.000,E,1,08,1.0,10.5,M,40,M,,";
     gga += std::string(128 - 4 - gga.size(), '7');
-    unsigned sum = 0;
-    for (char c : gga)
-        sum ^= static_cast<unsigned char>(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X", sum);
     const std::string lines[] = {std::string(kPacedLog, 61), std::string(kPacedLog + 63, 61),
                                  std::string(kPacedLog + 126, 61), std::string(kPacedLog + 189, 61),
-                                 "$" + gga + tail};
+                                 nmeaSentence(gga)};
     ASSERT_EQ(128u, lines[4].size());
     for (const char* end : {"\n", "\r\n", "\r", "\r\r\n"}) {
         SCOPED_TRACE(::testing::Message() << "line end of " << std::strlen(end) << " bytes");
