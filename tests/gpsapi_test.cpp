@@ -2,6 +2,7 @@
 // and driven through its exports as the provider and the bench host drive it.
 #include "support/nmea_sentence.h"
 #include "support/plugin_library.h"
+#include "support/simulated_driver.h"
 #include "support/test_files.h"
 
 #include "../bench/gpsapi/gpsapi_control.h"
@@ -29,15 +30,9 @@ namespace {
 
 #if defined(_WIN32)
 const char kSeparator = '\\';
-const char kDriverFile[] = "GPSAPI.DLL";
 #else
 const char kSeparator = '/';
-const char kDriverFile[] = "GPSAPI.so";
 #endif
-
-std::string driverPath(const std::string& folder) {
-    return programFolder() + folder + kSeparator + kDriverFile;
-}
 
 // Sets or, with an empty value, removes a variable of this process.
 void setVariable(const char* name, const std::string& value) {
@@ -75,7 +70,7 @@ int64_t elapsedMs(std::chrono::steady_clock::time_point since) {
 class GpsDriver : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(library.loaded()) << "cannot load " << driverPath("driver");
+        ASSERT_TRUE(library.loaded()) << "cannot load " << driverLibraryPath("driver");
         resolve(open, "GPSOpenDevice");
         resolve(close, "GPSCloseDevice");
         resolve(getPosition, "GPSGetPosition");
@@ -158,7 +153,7 @@ class GpsDriver : public ::testing::Test {
         return readings;
     }
 
-    PluginLibrary library{driverPath("driver")};
+    PluginLibrary library{driverLibraryPath("driver")};
     GPSOpenDeviceFn open = nullptr;
     GPSCloseDeviceFn close = nullptr;
     GPSGetPositionFn getPosition = nullptr;
@@ -182,7 +177,7 @@ TEST(GpsDriverLibrary, EachVariantLacksExactlyItsEntryAndUnloadsCompletely) {
     for (const std::string& folder : folders) {
         SCOPED_TRACE(folder);
         {
-            PluginLibrary library(driverPath(folder));
+            PluginLibrary library(driverLibraryPath(folder));
             ASSERT_TRUE(library.loaded());
             for (const char* entry : kDriverEntries)
                 EXPECT_EQ(folder == std::string("driver-without-") + entry,
@@ -196,7 +191,7 @@ TEST(GpsDriverLibrary, EachVariantLacksExactlyItsEntryAndUnloadsCompletely) {
 #if defined(_WIN32)
         EXPECT_EQ(nullptr, GetModuleHandleA(kDriverFile));
 #else
-        EXPECT_EQ(nullptr, dlopen(driverPath(folder).c_str(), RTLD_NOW | RTLD_NOLOAD));
+        EXPECT_EQ(nullptr, dlopen(driverLibraryPath(folder).c_str(), RTLD_NOW | RTLD_NOLOAD));
 #endif
     }
 }
