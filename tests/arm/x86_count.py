@@ -13,7 +13,6 @@ are one conversion (driver fetch, conversion, publication; memcpy, which
 msvcrt does, not counted). DllMain is not run: the plugin needs none of
 the C runtime's start-up.
 """
-import os
 import struct
 import sys
 
@@ -21,8 +20,8 @@ from unicorn import UC_ARCH_X86, UC_HOOK_CODE, UC_MODE_32, Uc
 from unicorn.x86_const import UC_X86_REG_EAX, UC_X86_REG_ESP
 
 from pe_map import bind_imports, map_image, read_image
+from readings import shared_readings
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 BASE, TRAPS, HEAP, STACK = 0x00400000, 0x7F000000, 0x50000000, 0x60000000
 # KERNEL32 entries are stdcall: (argument count); the rest are cdecl.
 STDCALL = {"LoadLibraryW": 1, "GetProcAddress": 2, "FreeLibrary": 1, "CreateEventW": 4,
@@ -135,10 +134,7 @@ class Run:
 
 
 def main(argv):
-    with open(os.path.join(HERE, "readings.bin"), "rb") as f:
-        data = f.read()
-    readings = [data[i:i + 344] for i in range(0, len(data), 344)]
-    run = Run(argv[1], readings)
+    run = Run(argv[1], [reading for reading, _ in shared_readings()])
     descriptor = run.call(run.entry)
     slots = struct.unpack("<16I", run.uc.mem_read(descriptor, 64))
     table = run.alloc(struct.pack("<6I", 0, 0, 0, 0, run.driver["GetSetting"],
