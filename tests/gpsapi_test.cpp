@@ -1,6 +1,8 @@
 // The simulated GPS driver, loaded by its path through the system's loader
 // and driven through its exports as the provider and the bench host drive it.
+#include "support/nmea_sentence.h"
 #include "support/plugin_library.h"
+#include "support/simulated_driver.h"
 #include "support/test_files.h"
 
 #include "../bench/gpsapi/gpsapi_control.h"
@@ -28,15 +30,9 @@ namespace {
 
 #if defined(_WIN32)
 const char kSeparator = '\\';
-const char kDriverFile[] = "GPSAPI.DLL";
 #else
 const char kSeparator = '/';
-const char kDriverFile[] = "GPSAPI.so";
 #endif
-
-std::string driverPath(const std::string& folder) {
-    return programFolder() + folder + kSeparator + kDriverFile;
-}
 
 // Sets or, with an empty value, removes a variable of this process.
 void setVariable(const char* name, const std::string& value) {
@@ -74,7 +70,7 @@ int64_t elapsedMs(std::chrono::steady_clock::time_point since) {
 class GpsDriver : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(library.loaded()) << "cannot load " << driverPath("driver");
+        ASSERT_TRUE(library.loaded()) << "cannot load " << driverLibraryPath("driver");
         resolve(open, "GPSOpenDevice");
         resolve(close, "GPSCloseDevice");
         resolve(getPosition, "GPSGetPosition");
@@ -157,7 +153,7 @@ class GpsDriver : public ::testing::Test {
         return readings;
     }
 
-    PluginLibrary library{driverPath("driver")};
+    PluginLibrary library{driverLibraryPath("driver")};
     GPSOpenDeviceFn open = nullptr;
     GPSCloseDeviceFn close = nullptr;
     GPSGetPositionFn getPosition = nullptr;
@@ -181,7 +177,7 @@ TEST(GpsDriverLibrary, EachVariantLacksExactlyItsEntryAndUnloadsCompletely) {
     for (const std::string& folder : folders) {
         SCOPED_TRACE(folder);
         {
-            PluginLibrary library(driverPath(folder));
+            PluginLibrary library(driverLibraryPath(folder));
             ASSERT_TRUE(library.loaded());
             for (const char* entry : kDriverEntries)
                 EXPECT_EQ(folder == std::string("driver-without-") + entry,
@@ -195,7 +191,7 @@ TEST(GpsDriverLibrary, EachVariantLacksExactlyItsEntryAndUnloadsCompletely) {
 #if defined(_WIN32)
         EXPECT_EQ(nullptr, GetModuleHandleA(kDriverFile));
 #else
-        EXPECT_EQ(nullptr, dlopen(driverPath(folder).c_str(), RTLD_NOW | RTLD_NOLOAD));
+        EXPECT_EQ(nullptr, dlopen(driverLibraryPath(folder).c_str(), RTLD_NOW | RTLD_NOLOAD));
 #endif
     }
 }
@@ -540,14 +536,9 @@ TEST_F(GpsDriver, ReplayReadsEveryLineEndAndSentencesBeyondTheStandardLength) {
     // A fifth epoch whose GGA a station id stretches to 128 characters.
     std::string gga = "GPGGA,110003,5000.040,N,00500.000,E,1,08,1.0,10.5,M,40,M,,";
     gga += std::string(128 - 4 - gga.size(), '7');
-    unsigned sum = 0;
-    for (char c : gga)
-        sum ^= static_cast<unsigned char>(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X", sum);
     const std::string lines[] = {std::string(kPacedLog, 61), std::string(kPacedLog + 63, 61),
                                  std::string(kPacedLog + 126, 61), std::string(kPacedLog + 189, 61),
-                                 "$" + gga + tail};
+                                 nmeaSentence(gga)};
     ASSERT_EQ(128u, lines[4].size());
     for (const char* end : {"\n", "\r\n", "\r", "\r\r\n"}) {
         SCOPED_TRACE(::testing::Message() << "line end of " << std::strlen(end) << " bytes");

@@ -3,6 +3,7 @@
 // as users run it, over the real recorder and a scripted stand-in provider.
 #include "support/child_program.h"
 #include "support/fake_host.h"
+#include "support/nmea_sentence.h"
 #include "support/plugin_library.h"
 #include "support/test_files.h"
 
@@ -32,11 +33,7 @@ namespace {
 using navhost::IniStore;
 
 std::string navhostProgram() {
-#if defined(_WIN32)
-    return programFolder() + "navhost.exe";
-#else
-    return programFolder() + "navhost";
-#endif
+    return programFolder() + programFileName("navhost");
 }
 
 #if defined(_WIN32)
@@ -706,12 +703,7 @@ TEST_F(HostRecord, SaysSoAndFailsWhenPositionsAreLost) {
         char body[96];
         std::snprintf(body, sizeof body,
                       "GPRMC,1000%02d,A,5000.%03d,N,00500.000,E,5.0,90.0,200818,,,A", i, i);
-        unsigned sum = 0;
-        for (const char* c = body; *c != 0; ++c)
-            sum ^= static_cast<unsigned char>(*c);
-        char line[128];
-        std::snprintf(line, sizeof line, "$%s*%02X\r\n", body, sum);
-        text += line;
+        text += nmeaSentence(body) + "\r\n";
     }
     const std::string log = folder + "forty.nmea";
     writeFile(log, text);

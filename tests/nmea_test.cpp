@@ -2,6 +2,7 @@
 // from recorded receiver logs and on damaged or made-up ones.
 #include "../bench/gpsapi/epoch.h"
 #include "../bench/gpsapi/nmea.h"
+#include "support/nmea_sentence.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +15,6 @@
 namespace {
 
 using nmea::Result;
-
-// "$BODY*hh" with the checksum the standard defines.
-std::string sentence(const std::string& body) {
-    unsigned sum = 0;
-    for (char c : body)
-        sum ^= static_cast<unsigned char>(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X", sum);
-    return "$" + body + tail;
-}
 
 Result parse(const std::string& line, nmea::Sentence* s = nullptr) {
     nmea::Sentence ignored;
@@ -107,15 +98,16 @@ TEST(NmeaSentence, ChecksumDecidesWhetherASentenceIsRead) {
 TEST(NmeaSentence, OnlySatelliteTalkersAndTheFourTypesAreRead) {
     const std::string gga = "GGA,120000,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,";
     for (const char* talker : {"GP", "GN", "GL", "GA", "BD", "GB"}) {
-        nmea::Sentence s = parsed(sentence(talker + gga));
+        nmea::Sentence s = parsed(nmeaSentence(talker + gga));
         EXPECT_EQ(nmea::Kind::kGga, s.kind);
         EXPECT_EQ(std::string(talker), std::string(s.talker, 2));
     }
     for (const std::string& line :
-         {sentence("II" + gga), sentence("SD" + gga), std::string("$SDDPT,5.3,0.4,*79"),
-          std::string("$GPVTG,133.96,T,,,0.00,N,0.00,K,A*7E"), sentence("PSRF103,00,01,00,01"),
-          sentence("GPGGAX,1"), sentence("GP"), std::string("# Name: a receiver"), std::string(),
-          std::string("\r\n"), std::string("!AIVDM,1,1,,A,13aG?P0P00PD;88MD5MTDww@2<0L,0*1E"),
+         {nmeaSentence("II" + gga), nmeaSentence("SD" + gga), std::string("$SDDPT,5.3,0.4,*79"),
+          std::string("$GPVTG,133.96,T,,,0.00,N,0.00,K,A*7E"), nmeaSentence("PSRF103,00,01,00,01"),
+          nmeaSentence("GPGGAX,1"), nmeaSentence("GP"), std::string("# Name: a receiver"),
+          std::string(), std::string("\r\n"),
+          std::string("!AIVDM,1,1,,A,13aG?P0P00PD;88MD5MTDww@2<0L,0*1E"),
           std::string("GPGGA,120000*00")})
         EXPECT_EQ(Result::kIgnored, parse(line)) << line;
 }
@@ -131,8 +123,8 @@ TEST(NmeaSentence, FieldsOfEachTypeAreRead) {
     EXPECT_EQ(8, rmc.date.month);
     EXPECT_EQ(20, rmc.date.day);
     EXPECT_DOUBLE_EQ(1.4, rmc.magneticVariation);
-    EXPECT_DOUBLE_EQ(-1.4, parsed(sentence("GPRMC,094737,A,5251.0093,N,00518.8170,E,5.6,230.5,"
-                                           "200818,1.4,W,A"))
+    EXPECT_DOUBLE_EQ(-1.4, parsed(nmeaSentence("GPRMC,094737,A,5251.0093,N,00518.8170,E,5.6,230.5,"
+                                               "200818,1.4,W,A"))
                                .magneticVariation);
     EXPECT_DOUBLE_EQ(-(121 + 18.8557 / 60), parsed(kTwoSystemEpoch[0]).longitude);
 
@@ -156,17 +148,17 @@ TEST(NmeaSentence, FieldsOfEachTypeAreRead) {
 }
 
 TEST(NmeaSentence, EmptyFieldsAreAbsentNotZero) {
-    EXPECT_EQ(nmea::kStatus, parsed(sentence("GPRMC,,V,,,,,,,,,,N")).present);
+    EXPECT_EQ(nmea::kStatus, parsed(nmeaSentence("GPRMC,,V,,,,,,,,,,N")).present);
     EXPECT_EQ(nmea::kQuality | nmea::kSatellitesUsed,
-              parsed(sentence("GPGGA,,,,,,0,00,,,M,,M,,")).present);
+              parsed(nmeaSentence("GPGGA,,,,,,0,00,,,M,,M,,")).present);
     nmea::Sentence gsa = parsed("$GPGSA,A,1,,,,,,,,,,,,,0.0,0.0,0.0*30");
     EXPECT_EQ(0, gsa.usedPrnCount);
     EXPECT_EQ(1, gsa.fixMode);
     // A sentence that stops early has the fields it has.
-    nmea::Sentence shortGga = parsed(sentence("GPGGA,120000,5000.000,N,00500.000,E,1"));
+    nmea::Sentence shortGga = parsed(nmeaSentence("GPGGA,120000,5000.000,N,00500.000,E,1"));
     EXPECT_EQ(nmea::kTime | nmea::kLatitude | nmea::kLongitude | nmea::kQuality, shortGga.present);
     // Satellites without a number are skipped.
-    nmea::Sentence gsv = parsed(sentence("GPGSV,1,1,02,,10,20,30,07,40,50,"));
+    nmea::Sentence gsv = parsed(nmeaSentence("GPGSV,1,1,02,,10,20,30,07,40,50,"));
     ASSERT_EQ(1, gsv.satelliteCount);
     EXPECT_EQ(7u, gsv.satellites[0].prn);
 }
@@ -191,7 +183,7 @@ TEST(NmeaSentence, UnreadableFieldsRejectTheSentence) {
              "GPGSV,3,4,12,01,10,20,30",                                  // sentence 4 of 3
              "GPGSV,1,1,01,01,91,20,30",                                  // elevation 91
          })
-        EXPECT_EQ(Result::kMalformed, parse(sentence(body))) << body;
+        EXPECT_EQ(Result::kMalformed, parse(nmeaSentence(body))) << body;
 }
 
 TEST(NmeaSentence, SentencesUpToTheLongestReceiversWriteAreRead) {
@@ -199,7 +191,7 @@ TEST(NmeaSentence, SentencesUpToTheLongestReceiversWriteAreRead) {
     // sentence to the length wanted; receivers exceed the standard's 82.
     auto ofLength = [](size_t length) {
         std::string body = "GPGGA,120000,5000.000,N,00500.000,E,1,08,1.0,10.,M,40,M,,";
-        return sentence(body + std::string(length - body.size() - 4, '7'));
+        return nmeaSentence(body + std::string(length - body.size() - 4, '7'));
     };
     EXPECT_EQ(128u, ofLength(128).size());
     EXPECT_EQ(Result::kParsed, parse(ofLength(128) + "\r\n"));
@@ -256,7 +248,7 @@ TEST(NmeaEpochs, NoFixGivesTimeButNoPosition) {
     std::vector<GPS_POSITION> r = epochs({
         "$GPGGA,095257.809,2712.6404,S,15303.1201,E,0,00,00.0,4.0,M,42.2,M,,*7B",
         "$GPRMC,095257.809,V,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A*64",
-        sentence("GPGSA,A,3,05,12,30,,,,,,,,,,1.0,1.0,1.0"),
+        nmeaSentence("GPGSA,A,3,05,12,30,,,,,,,,,,1.0,1.0,1.0"),
     });
     ASSERT_EQ(1u, r.size());
     EXPECT_EQ(GPS_VALID_UTC_TIME | GPS_VALID_HORIZONTAL_DILUTION_OF_PRECISION |
@@ -271,12 +263,12 @@ TEST(NmeaEpochs, NoFixGivesTimeButNoPosition) {
 
 TEST(NmeaEpochs, GgaFixIsPreferredAndTheFirstFixOfEachKindCounts) {
     std::vector<GPS_POSITION> r = epochs({
-        sentence("GPRMC,100000,A,5001.000,N,00500.000,E,5.0,90.0,200818,,,A"),
-        sentence("GPGGA,100000,5002.000,N,00500.000,E,0,08,1.0,10,M,40,M,,"),
-        sentence("GNGGA,100000,5003.000,N,00500.000,E,2,08,1.0,10,M,40,M,,"),
-        sentence("GLGGA,100000,5004.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
-        sentence("GPRMC,100001,A,5005.000,N,00500.000,E,5.0,90.0,200818,,,A"),
-        sentence("GPRMC,100001,A,5006.000,N,00500.000,E,5.0,90.0,200818,,,A"),
+        nmeaSentence("GPRMC,100000,A,5001.000,N,00500.000,E,5.0,90.0,200818,,,A"),
+        nmeaSentence("GPGGA,100000,5002.000,N,00500.000,E,0,08,1.0,10,M,40,M,,"),
+        nmeaSentence("GNGGA,100000,5003.000,N,00500.000,E,2,08,1.0,10,M,40,M,,"),
+        nmeaSentence("GLGGA,100000,5004.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
+        nmeaSentence("GPRMC,100001,A,5005.000,N,00500.000,E,5.0,90.0,200818,,,A"),
+        nmeaSentence("GPRMC,100001,A,5006.000,N,00500.000,E,5.0,90.0,200818,,,A"),
     });
     ASSERT_EQ(2u, r.size());
     EXPECT_DOUBLE_EQ(50.05, r[0].dblLatitude);
@@ -344,13 +336,13 @@ TEST(NmeaEpochs, TrailingIdsAreNoSatellitesAndEachSatelliteCountsOnce) {
     // The used PRNs repeated under a second talker count once, and with
     // more than twelve used, those in view come first.
     const GPS_POSITION q = epochs({
-        sentence("GPGGA,120000,5000.000,N,00500.000,E,1,14,1.0,10,M,40,M,,"),
-        sentence("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.0,1.0,1.0"),
-        sentence("GNGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.0,1.0,1.0,1"),
-        sentence("GNGSA,A,3,65,66,,,,,,,,,,,1.0,1.0,1.0,2"),
-        sentence("GPGSV,1,1,02,05,06,110,19,10,24,284,34,1"),
-        sentence("GPGSV,1,1,02,05,06,110,,10,24,284,40,6"),
-        sentence("GLGSV,1,1,01,66,40,075,48,1"),
+        nmeaSentence("GPGGA,120000,5000.000,N,00500.000,E,1,14,1.0,10,M,40,M,,"),
+        nmeaSentence("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.0,1.0,1.0"),
+        nmeaSentence("GNGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.0,1.0,1.0,1"),
+        nmeaSentence("GNGSA,A,3,65,66,,,,,,,,,,,1.0,1.0,1.0,2"),
+        nmeaSentence("GPGSV,1,1,02,05,06,110,19,10,24,284,34,1"),
+        nmeaSentence("GPGSV,1,1,02,05,06,110,,10,24,284,40,6"),
+        nmeaSentence("GLGSV,1,1,01,66,40,075,48,1"),
     })[0];
     ASSERT_EQ(3u, q.dwSatellitesInView);
     EXPECT_EQ(19u, q.rgdwSatellitesInViewSignalToNoiseRatio[0]);
@@ -366,8 +358,9 @@ TEST(NmeaEpochs, EveryGgaQualityMapsToAFixAndTheDriversQuality) {
     // 1 GPS, 2 DGPS, 3 PPS, 4 RTK, 5 float RTK, 6 estimated, 7 manual, 8 simulated.
     const uint32_t expected[9] = {0, 1, 2, 1, 2, 2, 1, 0, 0};
     for (int quality = 0; quality <= 8; ++quality) {
-        const GPS_POSITION p = epochs({sentence("GNGGA,120000,5000.000,N,00500.000,E," +
-                                                std::to_string(quality) + ",08,1.0,10,M,,M,,")})[0];
+        const GPS_POSITION p =
+            epochs({nmeaSentence("GNGGA,120000,5000.000,N,00500.000,E," + std::to_string(quality) +
+                                 ",08,1.0,10,M,,M,,")})[0];
         EXPECT_EQ(expected[quality], p.FixQuality) << quality;
         EXPECT_EQ(quality > 0 ? kPosition : 0u, p.dwValidFields & kPosition) << quality;
         // Without a separation only the sea-level altitude is known.
@@ -380,9 +373,9 @@ TEST(NmeaEpochs, EveryGgaQualityMapsToAFixAndTheDriversQuality) {
 
 TEST(NmeaEpochs, DateIsCarriedSeededAndRollsOverAtMidnight) {
     std::vector<GPS_POSITION> r = epochs({
-        sentence("GPRMC,235959.500,A,5000.000,N,00500.000,E,5.0,90.0,310119,,,A"),
-        sentence("GPGGA,000000.500,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
-        sentence("GPGGA,000001.500,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
+        nmeaSentence("GPRMC,235959.500,A,5000.000,N,00500.000,E,5.0,90.0,310119,,,A"),
+        nmeaSentence("GPGGA,000000.500,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
+        nmeaSentence("GPGGA,000001.500,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
     });
     ASSERT_EQ(3u, r.size());
     EXPECT_EQ(31, r[0].stUTCTime.wDay);
@@ -395,8 +388,8 @@ TEST(NmeaEpochs, DateIsCarriedSeededAndRollsOverAtMidnight) {
 
     // Before the first RMC: no date, unless one was seeded.
     const std::vector<std::string> early = {
-        sentence("GPGGA,235900,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
-        sentence("GPGGA,000059,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
+        nmeaSentence("GPGGA,235900,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
+        nmeaSentence("GPGGA,000059,5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,"),
     };
     r = epochs(early);
     ASSERT_EQ(2u, r.size());
@@ -415,21 +408,21 @@ TEST(NmeaEpochs, DateIsCarriedSeededAndRollsOverAtMidnight) {
 
 TEST(NmeaEpochs, FixTypeFollowsTheLatestGsaWhileThereIsAFix) {
     auto gga = [](const char* time) {
-        return sentence(std::string("GPGGA,") + time +
-                        ",5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,");
+        return nmeaSentence(std::string("GPGGA,") + time +
+                            ",5000.000,N,00500.000,E,1,08,1.0,10,M,40,M,,");
     };
     auto gsa = [](int mode, int used) {
         std::string body = "GPGSA,A," + std::to_string(mode);
         for (int i = 1; i <= 12; ++i)
             body += i <= used ? "," + std::to_string(i) : ",";
-        return sentence(body + ",2.0,1.0,1.7");
+        return nmeaSentence(body + ",2.0,1.0,1.7");
     };
     std::vector<GPS_POSITION> r = epochs({
-        gga("100000"), gsa(2, 3),                   // 2D
-        gga("100001"),                              // still 2D
-        gga("100002"), gsa(3, 4),                   // 3D
-        sentence("GPGGA,100003,,,,,0,00,,,M,,M,,"), // no fix
-        gga("100004"), gsa(1, 0),                   // GSA lags: altitude says 3D
+        gga("100000"), gsa(2, 3),                       // 2D
+        gga("100001"),                                  // still 2D
+        gga("100002"), gsa(3, 4),                       // 3D
+        nmeaSentence("GPGGA,100003,,,,,0,00,,,M,,M,,"), // no fix
+        gga("100004"), gsa(1, 0),                       // GSA lags: altitude says 3D
     });
     ASSERT_EQ(5u, r.size());
     const uint32_t expected[] = {GPS_FIX_2D, GPS_FIX_2D, GPS_FIX_3D, GPS_FIX_UNKNOWN, GPS_FIX_3D};
@@ -471,7 +464,7 @@ TEST(NmeaSentence, SurvivesArbitraryAndDamagedInput) {
             // Give most mutants a good checksum so that the fields get read.
             const size_t star = line.rfind('*');
             if (i % 3 != 0 && line[0] == '$' && star != std::string::npos && star > 1)
-                line = sentence(line.substr(1, star - 1));
+                line = nmeaSentence(line.substr(1, star - 1));
         }
         // A copy of exactly the line's length, so that a read past it is caught.
         std::vector<char> exact(line.begin(), line.end());

@@ -314,12 +314,7 @@ int32_t releasesSoFar() {
 // the driver library, then closes the events; the driver, which records
 // its calls with the releases made so far, is never called once freed.
 TEST(ProviderRelease, DeInitReleasesInOrderAndNeverCallsAFreedDriver) {
-#if defined(_WIN32)
-    const std::string folder = "driver-journal\\";
-#else
-    const std::string folder = "driver-journal/";
-#endif
-    PluginLibrary driver(programFolder() + folder + libraryFileName("GPSAPI"));
+    PluginLibrary driver(driverLibraryPath("driver-journal"));
     ASSERT_TRUE(driver.loaded());
     const auto start = reinterpret_cast<JournalStartFn>(driver.symbol("JournalStart"));
     const auto read = reinterpret_cast<JournalReadFn>(driver.symbol("JournalRead"));

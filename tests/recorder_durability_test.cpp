@@ -1,8 +1,8 @@
 // What survives when the host dies, when two hosts record at once, and when
 // the disk fills: host processes (recorder_child) loading the real wendmark
 // through the system's loader, and (Linux, as root) a real full disk.
-#include "../platform/platform.h"
 #include "support/child_program.h"
+#include "support/eventually.h"
 #include "support/fake_host.h"
 #include "support/plugin_library.h"
 #include "support/test_files.h"
@@ -19,25 +19,16 @@
 
 namespace {
 
-std::string childProgram() {
-#if defined(_WIN32)
-    return programFolder() + "recorder_child.exe";
-#else
-    return programFolder() + "recorder_child";
-#endif
-}
+// Children start slowly under Wine: a generous bound.
+const std::chrono::seconds kChildTimeout(120);
 
-// Point lines of sequence records FROM .. TO - 1.
-std::string lines(uint32_t from, uint32_t to) {
-    std::string text;
-    for (uint32_t i = from; i < to; ++i)
-        text += pointLine(sequenceRecord(i));
-    return text;
+std::string childProgram() {
+    return programFolder() + programFileName("recorder_child");
 }
 
 // The complete file NAME with sequence records 0 .. N - 1.
 std::string wholeTrack(const std::string& name, uint32_t n) {
-    return expectedHeader(name) + lines(0, n) + kTrackFooter;
+    return expectedHeader(name) + pointLines(0, n) + kTrackFooter;
 }
 
 // Calls the child reported: entered before each call, returned after it.
@@ -66,7 +57,7 @@ Progress readProgress(const std::string& out) {
 bool isWriteCutAtAPage(const std::string& text, const std::string& name, uint32_t n) {
     std::string before = wholeTrack(name, n);
     const size_t at = before.size() - std::string(kTrackFooter).size();
-    const std::string write = lines(n, n + 1) + kTrackFooter;
+    const std::string write = pointLines(n, n + 1) + kTrackFooter;
     for (size_t cut = 1; cut < write.size(); ++cut) {
         if ((at + cut) % 4096 != 0)
             continue;
@@ -96,10 +87,9 @@ TEST(RecorderDurability, AKilledHostLeavesEveryReturnedPointInAWholeTrack) {
         ASSERT_TRUE(child.started());
         // Kill once the target count of calls has returned; the child runs
         // on meanwhile, so the kill lands wherever it happens to be.
-        for (int waited = 0; readProgress(child.out()).returned < target; ++waited) {
-            ASSERT_LT(waited, 120000) << "the child stopped reporting: " << child.err();
-            platformSleep(1);
-        }
+        ASSERT_TRUE(
+            eventually([&] { return readProgress(child.out()).returned >= target; }, kChildTimeout))
+            << "the child stopped reporting: " << child.err();
         child.kill();
         child.wait();
         const Progress p = readProgress(child.out());
@@ -154,12 +144,13 @@ TEST(RecorderDurability, TwoHostsStartingInOneSecondKeepBothTracks) {
     ChildProgram a(childProgram(), {tracks, "0", std::to_string(kPoints), go}, homes[0]);
     ChildProgram b(childProgram(),
                    {tracks, std::to_string(kSecondFirst), std::to_string(kPoints), go}, homes[1]);
-    for (int waited = 0;
-         a.out().find("ready") == std::string::npos || b.out().find("ready") == std::string::npos;
-         ++waited) {
-        ASSERT_LT(waited, 120000) << a.err() << b.err();
-        platformSleep(1);
-    }
+    ASSERT_TRUE(eventually(
+        [&] {
+            return a.out().find("ready") != std::string::npos &&
+                   b.out().find("ready") != std::string::npos;
+        },
+        kChildTimeout))
+        << a.err() << b.err();
     writeFile(go, "");
     ASSERT_EQ(0, a.wait()) << a.err();
     ASSERT_EQ(0, b.wait()) << b.err();
@@ -171,7 +162,7 @@ TEST(RecorderDurability, TwoHostsStartingInOneSecondKeepBothTracks) {
     const bool firstIsA = texts[0].find(pointLine(sequenceRecord(0))) != std::string::npos;
     EXPECT_EQ(wholeTrack(files[firstIsA ? 0 : 1], kPoints), texts[firstIsA ? 0 : 1]);
     EXPECT_EQ(expectedHeader(files[firstIsA ? 1 : 0]) +
-                  lines(kSecondFirst, kSecondFirst + kPoints) + kTrackFooter,
+                  pointLines(kSecondFirst, kSecondFirst + kPoints) + kTrackFooter,
               texts[firstIsA ? 1 : 0]);
 }
 

@@ -63,12 +63,6 @@ class RecorderFaults : public ::testing::Test {
         return {after.calls[FAULT_FILE_WRITE] - before.calls[FAULT_FILE_WRITE],
                 after.calls[FAULT_FILE_TRUNCATE] - before.calls[FAULT_FILE_TRUNCATE]};
     }
-    std::string lines(uint32_t from, uint32_t to) {
-        std::string text;
-        for (uint32_t i = from; i < to; ++i)
-            text += pointLine(sequenceRecord(i));
-        return text;
-    }
     std::string trackNow() { return readFile(folder + listFiles(folder).at(0)); }
 
     FaultPlugin library{"wendmark"};
@@ -86,7 +80,7 @@ TEST_F(RecorderFaults, FailedCreationsDropRecordsUntilACreationSucceeds) {
     EXPECT_EQ(1, plugin->stop());
     std::string name;
     const std::string content = onlyFileIn(folder, &name);
-    EXPECT_EQ(expectedHeader(name) + lines(2, 4) + kTrackFooter, content);
+    EXPECT_EQ(expectedHeader(name) + pointLines(2, 4) + kTrackFooter, content);
     const PlatformFaultCounters c = library.counters();
     EXPECT_EQ(3, c.calls[FAULT_FILE_CREATE]);
     EXPECT_EQ(2, c.injected[FAULT_FILE_CREATE]);
@@ -142,14 +136,14 @@ TEST_F(RecorderFaults, AFullDiskKeepsEveryWholePointAndRecoversWhenSpaceReturns)
     for (uint32_t i = 3; i < 8; ++i) {
         deliver(sequenceRecord(i));
         const std::string name = listFiles(folder).at(0);
-        ASSERT_EQ(expectedHeader(name) + lines(0, 3), trackNow()) << "after point " << i;
+        ASSERT_EQ(expectedHeader(name) + pointLines(0, 3), trackNow()) << "after point " << i;
     }
     library.reset();
     deliver(sequenceRecord(8));
     std::string name;
     EXPECT_EQ(1, plugin->stop());
     const std::string content = onlyFileIn(folder, &name);
-    EXPECT_EQ(expectedHeader(name) + lines(0, 3) + lines(8, 9) + kTrackFooter, content);
+    EXPECT_EQ(expectedHeader(name) + pointLines(0, 3) + pointLines(8, 9) + kTrackFooter, content);
 
     // A period whose first write fails completes its file at the close.
     const std::string next = freshFolder("faults-full-first");
@@ -173,7 +167,8 @@ TEST_F(RecorderFaults, ARefusedCutIsRetriedBeforeTheNextPoint) {
     EXPECT_EQ(std::make_pair(0, 1), deliverCounting(4)); // refused again: dropped
     EXPECT_EQ(std::make_pair(1, 1), deliverCounting(5)); // cut, then the point
     const std::string name = listFiles(folder).at(0);
-    EXPECT_EQ(expectedHeader(name) + lines(0, 3) + lines(5, 6) + kTrackFooter, trackNow());
+    EXPECT_EQ(expectedHeader(name) + pointLines(0, 3) + pointLines(5, 6) + kTrackFooter,
+              trackNow());
 }
 
 TEST_F(RecorderFaults, AFailedCloseStillReleasesTheFileAndKeepsItsContent) {
@@ -185,7 +180,7 @@ TEST_F(RecorderFaults, AFailedCloseStillReleasesTheFileAndKeepsItsContent) {
     EXPECT_EQ(0, library.counters().openFiles);
     std::string name;
     const std::string content = onlyFileIn(folder, &name);
-    EXPECT_EQ(expectedHeader(name) + lines(0, 5) + kTrackFooter, content);
+    EXPECT_EQ(expectedHeader(name) + pointLines(0, 5) + kTrackFooter, content);
 
     // The recorder forgot the file: later periods with and without points
     // close only their own files.

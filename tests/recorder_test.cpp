@@ -35,14 +35,17 @@ const char kExampleLine[] = "<trkpt lon=\"-0.500000\" lat=\"51.250000\"><time>20
                             "</time><type>MWP</type><ele>12.000000</ele><hdop>1.500000</hdop>"
                             "</trkpt>\r\n";
 
-// The test program's local clock, read once, and the track names of the
-// seconds that follow it.
-class LocalClock {
+// The test program's clock (local, or UTC), read once, and the track names
+// of the seconds that follow it.
+class TestClock {
   public:
-    LocalClock() {
+    explicit TestClock(bool utc = false) : utc_(utc) {
 #if defined(_WIN32)
         SYSTEMTIME t;
-        GetLocalTime(&t);
+        if (utc)
+            GetSystemTime(&t);
+        else
+            GetLocalTime(&t);
         FILETIME f;
         SystemTimeToFileTime(&t, &f);
         ticks_ = (static_cast<uint64_t>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10000000u;
@@ -62,7 +65,10 @@ class LocalClock {
 #else
         const std::time_t at = now_ + offset;
         std::tm t;
-        localtime_r(&at, &t);
+        if (utc_)
+            gmtime_r(&at, &t);
+        else
+            localtime_r(&at, &t);
         y = t.tm_year + 1900, mo = t.tm_mon + 1, d = t.tm_mday, h = t.tm_hour, mi = t.tm_min,
         s = t.tm_sec;
 #endif
@@ -72,6 +78,7 @@ class LocalClock {
     }
 
   private:
+    bool utc_;
 #if defined(_WIN32)
     uint64_t ticks_;
 #else
@@ -80,26 +87,10 @@ class LocalClock {
 };
 
 std::string localName() {
-    return LocalClock().name();
+    return TestClock().name();
 }
-
-// The same for the clock in UTC.
 std::string utcName() {
-    int y, mo, d, h, mi, s;
-#if defined(_WIN32)
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    y = t.wYear, mo = t.wMonth, d = t.wDay, h = t.wHour, mi = t.wMinute, s = t.wSecond;
-#else
-    std::time_t now = std::time(nullptr);
-    std::tm t;
-    gmtime_r(&now, &t);
-    y = t.tm_year + 1900, mo = t.tm_mon + 1, d = t.tm_mday, h = t.tm_hour, mi = t.tm_min,
-    s = t.tm_sec;
-#endif
-    char name[64];
-    std::snprintf(name, sizeof name, "%04d-%02d-%02d_%02d-%02d-%02d.gpx", y, mo, d, h, mi, s);
-    return name;
+    return TestClock(true).name();
 }
 
 class Recorder : public ::testing::Test {
@@ -322,7 +313,7 @@ TEST_F(Recorder, TakesTheNextFreeSecondForSixtyTriesAndNeverReplacesATrack) {
     const std::string decoy = "not a track\r\n";
     for (int attempt = 0; attempt < 5; ++attempt) {
         freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        const LocalClock clock;
+        const TestClock clock;
         for (int k = 0; k < 59; ++k)
             writeFile(folder + clock.name(k), decoy);
         plugin->start();

@@ -10,17 +10,14 @@ wait or a sleep, the host's thread first; time is virtual and advances
 only when every thread waits.
 """
 import ctypes
-import os
 import struct
-import sys
 
 from unicorn import (UC_ARCH_ARM, UC_HOOK_CODE, UC_HOOK_MEM_INVALID, UC_MODE_THUMB, Uc,
                      UcError)
 from unicorn.arm_const import (UC_ARM_REG_LR, UC_ARM_REG_PC, UC_ARM_REG_R0, UC_ARM_REG_R1,
                                UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_SP)
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake"))
-import ce_pe  # noqa: E402
+from pe_map import bind_imports, ce_pe, map_image, read_image
 
 LOAD_BASE = 0x00400000  # not the DLL's preferred base
 TRAP_BASE = 0x7F000000  # host-side entries: one `bx lr` each
@@ -105,27 +102,13 @@ class CeMachine:
     # ---- loading ----
 
     def _load(self, path):
-        with open(path, "rb") as f:
-            image = ce_pe.Image(f.read())
+        image = read_image(path)
         reasons = ce_pe.problems(image)
         if reasons:
             raise LoadRefused("; ".join(reasons))
         self.image = image
-        size = (image.size_of_image + 0xFFF) & ~0xFFF
         uc = self.uc
-        uc.mem_map(LOAD_BASE, size)
-        headers = image.u32(image.opt + 60)
-        uc.mem_write(LOAD_BASE, bytes(image.data[:headers]))
-        for s in image.sections:
-            raw = bytes(image.data[s["rawptr"]:s["rawptr"] + min(s["rawsize"], s["vsize"])])
-            uc.mem_write(LOAD_BASE + s["rva"], raw)
-        delta = (LOAD_BASE - image.image_base) & 0xFFFFFFFF
-        self.relocations = 0
-        for kind, rva in image.relocations():
-            if kind == ce_pe.RELOC_HIGHLOW:
-                value = struct.unpack("<I", uc.mem_read(LOAD_BASE + rva, 4))[0]
-                uc.mem_write(LOAD_BASE + rva, struct.pack("<I", (value + delta) & 0xFFFFFFFF))
-                self.relocations += 1
+        size, self.relocations = map_image(uc, image, LOAD_BASE)
         uc.mem_map(TRAP_BASE, 0x1000)
         uc.mem_write(TRAP_BASE, b"\x70\x47\x00\xbf" * 0x400)  # bx lr; nop
         uc.mem_map(HOST_BASE, 0x100000)
@@ -149,14 +132,13 @@ class CeMachine:
         return address | 1
 
     def _resolve_imports(self):
-        rva, _ = self.image.directory(ce_pe.DIR_IMPORT)
-        iat = struct.unpack("<IIIII", self.image.read(rva, 20))[4]
-        for i, name in enumerate(self.image.imports()["coredll.dll"]):
+        def address_of(_, name):
             function = getattr(self, "k_" + name, None)
             if function is None:
                 raise LoadRefused("coredll entry %s is not provided" % name)
-            self.uc.mem_write(LOAD_BASE + iat + 4 * i,
-                              struct.pack("<I", self._trap(name, function)))
+            return self._trap(name, function)
+
+        bind_imports(self.uc, self.image, LOAD_BASE, address_of)
         self.driver_traps = {n: self._trap(n, getattr(self, "d_" + n)) for n in DRIVER_ENTRIES}
 
     # ---- memory ----

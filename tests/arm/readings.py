@@ -139,6 +139,18 @@ class Provider:
                            table.ljust(192, b"\0"))
 
 
+def shared_readings(folder=os.path.dirname(os.path.abspath(__file__))):
+    """[(reading, record)] as bytes, from FOLDER's readings.bin and records.bin."""
+    with open(os.path.join(folder, "readings.bin"), "rb") as f:
+        readings = f.read()
+    with open(os.path.join(folder, "records.bin"), "rb") as f:
+        records = f.read()
+    n = len(readings) // POSITION_SIZE
+    assert n > 0 and len(records) == n * RECORD_SIZE
+    return [(readings[i * POSITION_SIZE:(i + 1) * POSITION_SIZE],
+             records[i * RECORD_SIZE:(i + 1) * RECORD_SIZE]) for i in range(n)]
+
+
 def main(argv):
     folder = argv[1] if len(argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     readings = make_readings()

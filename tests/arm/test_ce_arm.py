@@ -14,10 +14,9 @@ import tempfile
 import unittest
 
 import ce_loader as ce
+from readings import shared_readings
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 DLL = None
-POSITION_SIZE, RECORD_SIZE = 344, 244
 
 
 class Host:
@@ -56,17 +55,6 @@ class Host:
 
     def reader(self):
         return self.m.threads[-1]
-
-
-def shared_readings():
-    with open(os.path.join(HERE, "readings.bin"), "rb") as f:
-        readings = f.read()
-    with open(os.path.join(HERE, "records.bin"), "rb") as f:
-        records = f.read()
-    n = len(readings) // POSITION_SIZE
-    assert n > 0 and len(records) == n * RECORD_SIZE
-    return [(readings[i * POSITION_SIZE:(i + 1) * POSITION_SIZE],
-             records[i * RECORD_SIZE:(i + 1) * RECORD_SIZE]) for i in range(n)]
 
 
 class Lifecycle(unittest.TestCase):

@@ -13,17 +13,15 @@ are one conversion (driver fetch, conversion, publication; memcpy, which
 msvcrt does, not counted). DllMain is not run: the plugin needs none of
 the C runtime's start-up.
 """
-import os
 import struct
 import sys
 
 from unicorn import UC_ARCH_X86, UC_HOOK_CODE, UC_MODE_32, Uc
 from unicorn.x86_const import UC_X86_REG_EAX, UC_X86_REG_ESP
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake"))
-import ce_pe  # noqa: E402
+from pe_map import bind_imports, map_image, read_image
+from readings import shared_readings
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 BASE, TRAPS, HEAP, STACK = 0x00400000, 0x7F000000, 0x50000000, 0x60000000
 # KERNEL32 entries are stdcall: (argument count); the rest are cdecl.
 STDCALL = {"LoadLibraryW": 1, "GetProcAddress": 2, "FreeLibrary": 1, "CreateEventW": 4,
@@ -33,31 +31,13 @@ STDCALL = {"LoadLibraryW": 1, "GetProcAddress": 2, "FreeLibrary": 1, "CreateEven
 
 class Run:
     def __init__(self, path, readings):
-        with open(path, "rb") as f:
-            image = ce_pe.Image(f.read())
+        image = read_image(path)
         self.uc = uc = Uc(UC_ARCH_X86, UC_MODE_32)
-        size = (image.size_of_image + 0xFFF) & ~0xFFF
-        uc.mem_map(BASE, size)
-        uc.mem_write(BASE, bytes(image.data[:image.u32(image.opt + 60)]))
-        for s in image.sections:
-            uc.mem_write(BASE + s["rva"],
-                         bytes(image.data[s["rawptr"]:s["rawptr"] + min(s["rawsize"], s["vsize"])]))
-        delta = BASE - image.image_base
-        for kind, rva in image.relocations():
-            if kind == ce_pe.RELOC_HIGHLOW:
-                value = struct.unpack("<I", uc.mem_read(BASE + rva, 4))[0]
-                uc.mem_write(BASE + rva, struct.pack("<I", (value + delta) & 0xFFFFFFFF))
+        size, _ = map_image(uc, image, BASE)
         for m in (TRAPS, HEAP, STACK):
             uc.mem_map(m, 0x100000)
         self.heap, self.traps, self.code = HEAP, {}, (BASE, BASE + size - 1)
-        rva, _ = image.directory(ce_pe.DIR_IMPORT)
-        while True:
-            _, _, _, name, iat = struct.unpack("<IIIII", image.read(rva, 20))
-            if name == 0:
-                break
-            for i, entry in enumerate(image.imports()[image.string(name)]):
-                uc.mem_write(BASE + iat + 4 * i, struct.pack("<I", self.trap(entry)))
-            rva += 20
+        bind_imports(uc, image, BASE, lambda _, entry: self.trap(entry))
         self.driver = {n: self.trap(n) for n in
                        ("GPSOpenDevice", "GPSCloseDevice", "GPSGetPosition",
                         "GPSGetDeviceState", "GetSetting", "SetSetting")}
@@ -154,10 +134,7 @@ class Run:
 
 
 def main(argv):
-    with open(os.path.join(HERE, "readings.bin"), "rb") as f:
-        data = f.read()
-    readings = [data[i:i + 344] for i in range(0, len(data), 344)]
-    run = Run(argv[1], readings)
+    run = Run(argv[1], [reading for reading, _ in shared_readings()])
     descriptor = run.call(run.entry)
     slots = struct.unpack("<16I", run.uc.mem_read(descriptor, 64))
     table = run.alloc(struct.pack("<6I", 0, 0, 0, 0, run.driver["GetSetting"],

@@ -28,6 +28,14 @@ std::string libraryFileName(const std::string& name) {
 #endif
 }
 
+std::string programFileName(const std::string& name) {
+#if defined(_WIN32)
+    return name + ".exe";
+#else
+    return name;
+#endif
+}
+
 PluginLibrary::PluginLibrary(const std::string& path) {
 #if defined(_WIN32)
     handle_ = LoadLibraryA(path.c_str());

@@ -11,6 +11,8 @@ std::string programFolder();
 
 // File name of a library built beside the tests: "NAME.dll" or "NAME.so".
 std::string libraryFileName(const std::string& name);
+// File name of a program built beside the tests: "NAME.exe" or "NAME".
+std::string programFileName(const std::string& name);
 
 class PluginLibrary {
   public:

@@ -37,8 +37,12 @@ int countEntries(const char* folder) {
 
 } // namespace
 
+std::string driverLibraryPath(const std::string& folder) {
+    return programFolder() + folder + kSeparator + kDriverFile;
+}
+
 SimulatedDriver::SimulatedDriver(const std::string& folder)
-    : path_(programFolder() + folder + kSeparator + kDriverFile), library_(path_) {
+    : path_(driverLibraryPath(folder)), library_(path_) {
     if (!library_.loaded())
         return;
     reset_ = resolve<SimGpsResetFn>("SimGpsReset");

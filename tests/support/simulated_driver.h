@@ -9,6 +9,9 @@
 
 #include <string>
 
+// The driver library (GPSAPI) in FOLDER beside the test program.
+std::string driverLibraryPath(const std::string& folder);
+
 class SimulatedDriver {
   public:
     // FOLDER beside the test program: "driver", or "driver-without-ENTRY"

@@ -92,6 +92,13 @@ std::string pointLine(const GpsRecord& r) {
     return line;
 }
 
+std::string pointLines(uint32_t from, uint32_t to) {
+    std::string text;
+    for (uint32_t i = from; i < to; ++i)
+        text += pointLine(sequenceRecord(i));
+    return text;
+}
+
 TrackText splitTrack(const std::string& text) {
     TrackText t;
     std::vector<std::string> lines;

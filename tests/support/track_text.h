@@ -28,6 +28,8 @@ GpsRecord sequenceRecord(uint32_t i);
 // is formatted with the C library, in the "C" locale: exact for the values
 // of sequenceRecord on every target, and for any value with glibc.
 std::string pointLine(const GpsRecord& r);
+// The point lines of sequence records FROM .. TO - 1.
+std::string pointLines(uint32_t from, uint32_t to);
 
 // A track file split into its parts. ok is false, and why tells the reason,
 // when the text is not a header, point lines and a footer.
