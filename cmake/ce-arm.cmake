@@ -37,12 +37,7 @@ add_custom_command(OUTPUT ${CE_COREDLL}
 # The same version resource as the desktop DLLs, FILEOS plain 32-bit Windows
 # as CE's own DLLs carry; lld-link takes the compiled .res as it is.
 find_program(CE_RC NAMES llvm-rc llvm-rc-14 REQUIRED)
-set(RC_NAME orvane)
-set(RC_PRODUCT "ORVANE")
-set(RC_DESCRIPTION "ORVANE GPS provider plugin")
-set(RC_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
-set(RC_FILEOS 0x4L)
-configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/orvane_version.rc @ONLY)
+navplugins_version_rc(orvane 0x4L ${CMAKE_BINARY_DIR}/orvane_version.rc)
 set(CE_RES ${CMAKE_BINARY_DIR}/orvane_version.res)
 add_custom_command(OUTPUT ${CE_RES}
     COMMAND ${CE_RC} /fo ${CE_RES} ${CMAKE_BINARY_DIR}/orvane_version.rc
