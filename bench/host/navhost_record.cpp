@@ -307,6 +307,10 @@ void writeSatellites(std::ostream& out, const GpsRecord* latest, const Satellite
 
 typedef std::chrono::steady_clock Clock;
 
+// The end reason after which the driver's count of delivered positions is
+// compared with the host's.
+const char kReplayEnded[] = "end of the replay";
+
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
@@ -414,7 +418,7 @@ std::string Run::endReason() const {
     if (o_.idleSeconds > 0 && secondsSince(lastPosition_) >= o_.idleSeconds)
         return "no new position for the given idle time";
     if (replayOver_ && secondsSince(finishedAt_) >= 0.5 && secondsSince(lastPosition_) >= 0.5)
-        return "end of the replay";
+        return kReplayEnded;
     return std::string();
 }
 
@@ -453,7 +457,7 @@ bool Run::stop(std::ostream& err) {
     catcher_.finished();
     // Every position the driver delivered must have arrived, or the track
     // misses points: said, and in the exit code, never silently.
-    const long delivered = reason_ == "end of the replay" ? replayEnd_.positionsDelivered() : -1;
+    const long delivered = reason_ == kReplayEnded ? replayEnd_.positionsDelivered() : -1;
     const bool lost = delivered >= 0 && delivered != progress_.positions;
     replayEnd_.release();
     out_ << (terminal_ ? "\r" : "") << progress_.line(secondsSince(started_)) << "    \n"
