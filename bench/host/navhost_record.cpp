@@ -121,6 +121,14 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
 
 // ---- Before the run ----
 
+// FOLDER as a tracks prefix: the recorder appends the file name to it.
+std::string folderPrefix(const fs::path& folder) {
+    std::string prefix = folder.u8string();
+    if (prefix.empty() || (prefix.back() != pathSeparator() && prefix.back() != '/'))
+        prefix += pathSeparator();
+    return prefix;
+}
+
 // The tracks prefix to give the recorder, from the option or the settings;
 // prints the reason and returns the exit code when its folder is missing.
 int chooseTracksPrefix(const RecordOptions& o, IniStore& store, const std::string& section,
@@ -132,23 +140,17 @@ int chooseTracksPrefix(const RecordOptions& o, IniStore& store, const std::strin
             err << "navhost: tracks folder " << o.tracks << " does not exist\n";
             return kNoTracksFolder;
         }
-        prefix = folder.u8string();
-        if (prefix.back() != pathSeparator() && prefix.back() != '/')
-            prefix += pathSeparator();
-        store.set(section, "tracks_path", prefix);
-        return kOk;
-    }
-    if (store.get(section, "tracks_path", prefix)) {
+        prefix = folderPrefix(folder);
+    } else if (store.get(section, "tracks_path", prefix)) {
         if (!fs::is_directory(tracksFolderOf(prefix), ec)) {
             err << "navhost: the folder of tracks_path \"" << prefix << "\" in "
                 << store.path().u8string() << " does not exist\n";
             return kNoTracksFolder;
         }
         return kOk;
+    } else {
+        prefix = folderPrefix(fs::current_path(ec));
     }
-    prefix = fs::current_path(ec).u8string();
-    if (prefix.empty() || prefix.back() != pathSeparator())
-        prefix += pathSeparator();
     store.set(section, "tracks_path", prefix);
     return kOk;
 }
