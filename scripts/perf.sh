@@ -2,10 +2,10 @@
 # Runs every benchmark of both plugins and writes docs/performance.md: the
 # recorder's (also on 32-bit x86) and the provider's instruction counts
 # (callgrind; the provider's also on its 32-bit x86 and CE ARM DLLs, on an
-# emulated CPU) and times
-# (Google Benchmark) beside their baselines, heap allocations, the reader
-# thread's hand-over latency on Linux and (with --wine) under Wine, the
-# Windows DLLs' size and imports, and an outside reference for scale.
+# emulated CPU) and times (Google Benchmark) beside their baselines, heap
+# allocations, the reader thread's hand-over latency on Linux and (with
+# --wine) under Wine, the Windows DLLs' size and imports, and an outside
+# reference for scale.
 #
 #   scripts/perf.sh [--wine] [--quick]
 #

@@ -4,8 +4,7 @@
 # (under Wine) presets, the sanitizer builds, the CE ARM provider on an
 # emulated ARM CPU (ce-arm), the static checks of the deliverables, the
 # installed SDK with its examples, and a short run of every fuzz target.
-# Exits non-zero when
-# any of them fails.
+# Exits non-zero when any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

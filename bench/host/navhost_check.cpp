@@ -6,6 +6,7 @@
 // with the step that caused it.
 #include "navhost_check.h"
 
+#include "navhost_common.h"
 #include "plugin_loader.h"
 #include "text.h"
 
@@ -54,7 +55,6 @@ const char kCheckHelpText[] =
 
 namespace {
 
-enum CheckExit { kClean = 0, kUsage = 1, kMissing = 2, kNotLoadable = 3, kNoEntry = 4 };
 const int kViolations = 20;
 const int kCrashed = 21;
 
@@ -448,31 +448,13 @@ class ScratchFolder {
     fs::path previous_, path_;
 };
 
-int load(PluginModule& module, const fs::path& path, std::ostream& err) {
-    std::string message;
-    switch (module.load(path, message)) {
-    case LoadStatus::Loaded:
-        return kClean;
-    case LoadStatus::Missing:
-        err << "navhost: " << message << "\n";
-        return kMissing;
-    case LoadStatus::NotLoadable:
-        err << "navhost: " << message << "\n";
-        return kNotLoadable;
-    case LoadStatus::NoEntry:
-        break;
-    }
-    err << "navhost: " << message << "\n";
-    return kNoEntry;
-}
-
 // Checks one library; the exit code for it.
 int checkOne(const fs::path& path, std::ostream& out, std::ostream& err) {
     // Not unloaded at all while a thread of it may still run.
     std::unique_ptr<PluginModule> module(new PluginModule);
     currentStep = "loading the library";
-    const int code = load(*module, path, err);
-    if (code != kClean)
+    const int code = loadLibrary(*module, path, err);
+    if (code != kOk)
         return code;
     out << "library:   " << module->path().u8string() << "\n";
     currentStep = "pluginPreInitMethod";
@@ -500,7 +482,7 @@ int checkOne(const fs::path& path, std::ostream& out, std::ostream& err) {
     const bool clean = !checker.violated() && checker.unloadable();
     out << (clean ? "the plugin keeps the contract\n" : "the plugin breaks the contract\n")
         << std::flush;
-    return clean ? kClean : kViolations;
+    return clean ? kOk : kViolations;
 }
 
 } // namespace
@@ -516,11 +498,11 @@ int checkCommand(const std::vector<std::string>& args, std::ostream& out, std::o
         paths.push_back(fs::absolute(fs::u8path(arg)));
     const CrashGuard guard;
     const ScratchFolder scratch;
-    int worst = kClean;
+    int worst = kOk;
     for (const fs::path& path : paths) {
         const int code = checkOne(path, out, err);
         // A plugin that breaks the contract outweighs one that is missing.
-        if (code == kViolations || worst == kClean)
+        if (code == kViolations || worst == kOk)
             worst = code;
     }
     return worst;

@@ -7,7 +7,7 @@
 
 #include "navhost_check.h"
 #include "navhost_common.h"
-#include "navhost_inspect.h"
+#include "navhost_describe.h"
 #include "navhost_record.h"
 
 #include <exception>

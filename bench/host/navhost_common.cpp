@@ -70,12 +70,11 @@ bool stdoutIsTerminal() {
 
 // ---- Loading and checking ----
 
-int loadPlugin(PluginModule& module, const fs::path& path, DescriptorReport& report,
-               std::ostream& err) {
+int loadLibrary(PluginModule& module, const fs::path& path, std::ostream& err) {
     std::string message;
     switch (module.load(path, message)) {
     case LoadStatus::Loaded:
-        break;
+        return kOk;
     case LoadStatus::Missing:
         err << "navhost: " << message << "\n";
         return kLibraryMissing;
@@ -83,9 +82,17 @@ int loadPlugin(PluginModule& module, const fs::path& path, DescriptorReport& rep
         err << "navhost: " << message << "\n";
         return kLibraryNotLoadable;
     case LoadStatus::NoEntry:
-        err << "navhost: " << message << "\n";
-        return kNoEntry;
+        break;
     }
+    err << "navhost: " << message << "\n";
+    return kNoEntry;
+}
+
+int loadPlugin(PluginModule& module, const fs::path& path, DescriptorReport& report,
+               std::ostream& err) {
+    const int code = loadLibrary(module, path, err);
+    if (code != kOk)
+        return code;
     report = inspectDescriptor(module.entry());
     if (!report.conforms()) {
         err << "navhost: " << module.path().u8string()

@@ -39,6 +39,9 @@ char pathSeparator();
 void sleepMilliseconds(unsigned ms);
 bool stdoutIsTerminal();
 
+// Loads the library at PATH and finds its entry; prints the reason and
+// returns the exit code when either fails.
+int loadLibrary(PluginModule& module, const std::filesystem::path& path, std::ostream& err);
 // Loads PATH and checks its descriptor; prints the reason and returns the
 // exit code when either fails.
 int loadPlugin(PluginModule& module, const std::filesystem::path& path, DescriptorReport& report,

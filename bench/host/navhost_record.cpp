@@ -121,6 +121,14 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
 
 // ---- Before the run ----
 
+// FOLDER as a tracks prefix: the recorder appends the file name to it.
+std::string folderPrefix(const fs::path& folder) {
+    std::string prefix = folder.u8string();
+    if (prefix.empty() || (prefix.back() != pathSeparator() && prefix.back() != '/'))
+        prefix += pathSeparator();
+    return prefix;
+}
+
 // The tracks prefix to give the recorder, from the option or the settings;
 // prints the reason and returns the exit code when its folder is missing.
 int chooseTracksPrefix(const RecordOptions& o, IniStore& store, const std::string& section,
@@ -132,23 +140,17 @@ int chooseTracksPrefix(const RecordOptions& o, IniStore& store, const std::strin
             err << "navhost: tracks folder " << o.tracks << " does not exist\n";
             return kNoTracksFolder;
         }
-        prefix = folder.u8string();
-        if (prefix.back() != pathSeparator() && prefix.back() != '/')
-            prefix += pathSeparator();
-        store.set(section, "tracks_path", prefix);
-        return kOk;
-    }
-    if (store.get(section, "tracks_path", prefix)) {
+        prefix = folderPrefix(folder);
+    } else if (store.get(section, "tracks_path", prefix)) {
         if (!fs::is_directory(tracksFolderOf(prefix), ec)) {
             err << "navhost: the folder of tracks_path \"" << prefix << "\" in "
                 << store.path().u8string() << " does not exist\n";
             return kNoTracksFolder;
         }
         return kOk;
+    } else {
+        prefix = folderPrefix(fs::current_path(ec));
     }
-    prefix = fs::current_path(ec).u8string();
-    if (prefix.empty() || prefix.back() != pathSeparator())
-        prefix += pathSeparator();
     store.set(section, "tracks_path", prefix);
     return kOk;
 }
@@ -307,6 +309,10 @@ void writeSatellites(std::ostream& out, const GpsRecord* latest, const Satellite
 
 typedef std::chrono::steady_clock Clock;
 
+// The end reason after which the driver's count of delivered positions is
+// compared with the host's.
+const char kReplayEnded[] = "end of the replay";
+
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
@@ -414,7 +420,7 @@ std::string Run::endReason() const {
     if (o_.idleSeconds > 0 && secondsSince(lastPosition_) >= o_.idleSeconds)
         return "no new position for the given idle time";
     if (replayOver_ && secondsSince(finishedAt_) >= 0.5 && secondsSince(lastPosition_) >= 0.5)
-        return "end of the replay";
+        return kReplayEnded;
     return std::string();
 }
 
@@ -453,7 +459,7 @@ bool Run::stop(std::ostream& err) {
     catcher_.finished();
     // Every position the driver delivered must have arrived, or the track
     // misses points: said, and in the exit code, never silently.
-    const long delivered = reason_ == "end of the replay" ? replayEnd_.positionsDelivered() : -1;
+    const long delivered = reason_ == kReplayEnded ? replayEnd_.positionsDelivered() : -1;
     const bool lost = delivered >= 0 && delivered != progress_.positions;
     replayEnd_.release();
     out_ << (terminal_ ? "\r" : "") << progress_.line(secondsSince(started_)) << "    \n"

@@ -56,7 +56,7 @@ uint8_t PLUGIN_CALL SettingsHost::getSetting(HostContext* context, const WideCha
     std::string name, text;
     if (value == nullptr || !fromPlugin(key, name))
         return 0;
-    host->asked_.insert(host->sections_[client->section] + "\n" + name);
+    host->asked_.insert(std::make_pair(host->sections_[client->section], name));
     if (!host->store_.get(host->sections_[client->section], name, text))
         return 0;
     WideString wide;
@@ -81,7 +81,7 @@ void PLUGIN_CALL SettingsHost::setSetting(HostContext* context, const WideChar* 
 }
 
 bool SettingsHost::asked(const std::string& section, const std::string& key) const {
-    return asked_.count(section + "\n" + key) > 0;
+    return asked_.count(std::make_pair(section, key)) > 0;
 }
 
 int32_t PLUGIN_CALL SettingsHost::notOffered() {

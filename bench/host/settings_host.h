@@ -10,6 +10,7 @@
 #include <deque>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace navhost {
 
@@ -51,7 +52,7 @@ class SettingsHost {
     // Every value handed to a plugin; a plugin may keep referring to one
     // (the provider does), so none is ever released or moved.
     std::set<WideString> handedOut_;
-    std::set<std::string> asked_; // "SECTION\nKEY"
+    std::set<std::pair<std::string, std::string> > asked_; // section, key
 };
 
 } // namespace navhost

@@ -1,6 +1,6 @@
 // navhost inspect PLUGIN: loads one plugin library and checks its
 // descriptor.
-#include "navhost_inspect.h"
+#include "navhost_describe.h"
 
 #include "navhost_common.h"
 

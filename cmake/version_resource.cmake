@@ -1,0 +1,17 @@
+# What each plugin's version resource says of it, and the configuring of
+# cmake/version.rc.in, shared by the desktop DLLs and the CE ARM build.
+set(NAVPLUGINS_PRODUCT_wendmark "WENDMARK")
+set(NAVPLUGINS_DESCRIPTION_wendmark "WENDMARK GPX track recorder plugin")
+set(NAVPLUGINS_PRODUCT_orvane "ORVANE")
+set(NAVPLUGINS_DESCRIPTION_orvane "ORVANE GPS provider plugin")
+
+# Writes OUT, the resource script of plugin TARGET: the project's version,
+# the maker, the plugin's product and description, its file name, FILEOS.
+function(navplugins_version_rc target fileos out)
+    set(RC_NAME ${target})
+    set(RC_PRODUCT "${NAVPLUGINS_PRODUCT_${target}}")
+    set(RC_DESCRIPTION "${NAVPLUGINS_DESCRIPTION_${target}}")
+    set(RC_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
+    set(RC_FILEOS ${fileos})
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${out} @ONLY)
+endfunction()
