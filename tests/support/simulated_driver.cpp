@@ -11,13 +11,17 @@
 #include <dlfcn.h>
 #endif
 
+#if defined(_WIN32)
+const char kDriverFile[] = "GPSAPI.DLL";
+#else
+const char kDriverFile[] = "GPSAPI.so";
+#endif
+
 namespace {
 
 #if defined(_WIN32)
-const char kDriverFile[] = "GPSAPI.DLL";
 const char kSeparator = '\\';
 #else
-const char kDriverFile[] = "GPSAPI.so";
 const char kSeparator = '/';
 #endif
 

@@ -9,7 +9,9 @@
 
 #include <string>
 
-// The driver library (GPSAPI) in FOLDER beside the test program.
+// The driver library's file name, and its path in FOLDER beside the test
+// program.
+extern const char kDriverFile[];
 std::string driverLibraryPath(const std::string& folder);
 
 class SimulatedDriver {
