@@ -39,8 +39,12 @@ add_custom_command(OUTPUT ${CE_COREDLL}
 find_program(CE_RC NAMES llvm-rc llvm-rc-14 REQUIRED)
 navplugins_version_rc(orvane 0x4L ${CMAKE_BINARY_DIR}/orvane_version.rc)
 set(CE_RES ${CMAKE_BINARY_DIR}/orvane_version.res)
+# llvm-rc reads any argument that starts with '/' as an option, so an absolute
+# POSIX path such as /check/... is taken for its /C switch: give it names
+# relative to the build directory.
 add_custom_command(OUTPUT ${CE_RES}
-    COMMAND ${CE_RC} /fo ${CE_RES} ${CMAKE_BINARY_DIR}/orvane_version.rc
+    COMMAND ${CE_RC} /fo orvane_version.res orvane_version.rc
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     DEPENDS ${CMAKE_BINARY_DIR}/orvane_version.rc
     COMMENT "Version resource")
 
