@@ -28,12 +28,6 @@
 
 namespace {
 
-#if defined(_WIN32)
-const char kSeparator = '\\';
-#else
-const char kSeparator = '/';
-#endif
-
 // Sets or, with an empty value, removes a variable of this process.
 void setVariable(const char* name, const std::string& value) {
 #if defined(_WIN32)
@@ -398,10 +392,6 @@ TEST_F(GpsDriver, FetchesWhilePushingNeverSeeAHalfWrittenReading) {
 
 // ---- Replay ----
 
-std::string testDataFolder() {
-    return programFolder() + "test-data" + kSeparator + "nmea" + kSeparator;
-}
-
 int64_t utcMs(const GPS_POSITION& p) {
     const GpsSystemTime& t = p.stUTCTime;
     const int y = t.wMonth <= 2 ? t.wYear - 1 : t.wYear;
@@ -413,16 +403,16 @@ int64_t utcMs(const GPS_POSITION& p) {
 
 TEST_F(GpsDriver, HostPacedReplayDeliversEachEpochOfEveryLogOnce) {
     std::vector<std::string> logs;
-    for (const auto& entry : std::filesystem::directory_iterator(testDataFolder()))
+    for (const auto& entry : std::filesystem::directory_iterator(testDataFolder("nmea")))
         if (entry.path().extension() == ".nmea")
             logs.push_back(entry.path().filename().string());
     std::sort(logs.begin(), logs.end());
-    ASSERT_FALSE(logs.empty()) << "no logs in " << testDataFolder();
+    ASSERT_FALSE(logs.empty()) << "no logs in " << testDataFolder("nmea");
     const std::string out = freshFolder("replay");
 
     for (const std::string& log : logs) {
         SCOPED_TRACE(log);
-        const std::vector<GPS_POSITION> readings = replayWhole(testDataFolder() + log);
+        const std::vector<GPS_POSITION> readings = replayWhole(testDataFolder("nmea") + log);
         EXPECT_FALSE(signalled(newLocation, 100)) << "a signal after the last epoch";
         SimGpsReplayStatus s = status();
         closeDevice();

@@ -36,12 +36,6 @@ std::string navhostProgram() {
     return programFolder() + programFileName("navhost");
 }
 
-#if defined(_WIN32)
-const char kSeparator[] = "\\";
-#else
-const char kSeparator[] = "/";
-#endif
-
 std::string builtLibrary(const std::string& name) {
     return programFolder() + libraryFileName(name);
 }
@@ -569,7 +563,7 @@ class HostRecord : public ::testing::Test {
         for (const std::string& name : listFiles(tracks))
             if (name.size() > end.size() &&
                 name.compare(name.size() - end.size(), end.size(), end) == 0)
-                found.push_back(tracks + kSeparator + name);
+                found.push_back(tracks + kPathSeparator + name);
         return found;
     }
 
@@ -619,7 +613,7 @@ TEST_F(HostRecord, CarriesEveryPositionIntoACompletedTrackAndItsPicture) {
     EXPECT_EQ(0u, ini.find("; test run\n[SCRIPTED]\npositions = 30\nno_fix=3\n")) << ini;
     EXPECT_NE(std::string::npos, ini.find("\nreport_end=true\n")) << ini;
     EXPECT_NE(std::string::npos, ini.find("[WENDMARK]\ntracks_path=" + tracks)) << ini;
-    EXPECT_NE(std::string::npos, ini.find(tracks + kSeparator + "\n")) << ini;
+    EXPECT_NE(std::string::npos, ini.find(tracks + kPathSeparator + "\n")) << ini;
 }
 
 TEST_F(HostRecord, EndsOnACountOrWhenPositionsStop) {
@@ -687,7 +681,7 @@ TEST_F(HostRecord, CompletesTheTrackOnInterruptAndHangUp) {
 // The simulated driver with nothing to replay: record ends at once.
 TEST(HostRecordSource, RefusesToRecordWithoutAPositionSource) {
     const std::string folder = testFolder();
-    const std::string bench = programFolder() + ".." + kSeparator + "bench" + kSeparator;
+    const std::string bench = programFolder() + ".." + kPathSeparator + "bench" + kPathSeparator;
     unsetenv("GPSAPI_REPLAY_LOG");
     const ProgramResult r =
         runProgram(bench + "navhost", {"record", "--tracks", folder, "--duration", "30"}, folder);

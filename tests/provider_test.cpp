@@ -303,11 +303,7 @@ TEST_F(Provider, NothingOfAnEndedRunIsHandedOut) {
 // The readings that the ARM build's emulated run converts too (tests/arm):
 // every target hands out exactly the records worked out in records.bin.
 TEST_F(Provider, HandsOutTheSharedReadingsByteForByte) {
-#if defined(_WIN32)
-    const std::string folder = programFolder() + "test-data\\arm\\";
-#else
-    const std::string folder = programFolder() + "test-data/arm/";
-#endif
+    const std::string folder = testDataFolder("arm");
     const std::string readings = readFile(folder + "readings.bin");
     const std::string records = readFile(folder + "records.bin");
     const size_t kRecordSize = 244, n = readings.size() / sizeof(GPS_POSITION);

@@ -6,6 +6,13 @@
 
 #include <string>
 
+// The system's own separator of folder names.
+#if defined(_WIN32)
+const char kPathSeparator = '\\';
+#else
+const char kPathSeparator = '/';
+#endif
+
 // The folder of the running test program, with a trailing separator.
 std::string programFolder();
 

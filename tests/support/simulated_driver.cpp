@@ -19,12 +19,6 @@ const char kDriverFile[] = "GPSAPI.so";
 
 namespace {
 
-#if defined(_WIN32)
-const char kSeparator = '\\';
-#else
-const char kSeparator = '/';
-#endif
-
 #if !defined(_WIN32)
 int countEntries(const char* folder) {
     DIR* dir = opendir(folder);
@@ -42,7 +36,7 @@ int countEntries(const char* folder) {
 } // namespace
 
 std::string driverLibraryPath(const std::string& folder) {
-    return programFolder() + folder + kSeparator + kDriverFile;
+    return programFolder() + folder + kPathSeparator + kDriverFile;
 }
 
 SimulatedDriver::SimulatedDriver(const std::string& folder)

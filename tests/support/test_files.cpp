@@ -17,10 +17,12 @@ std::string freshFolder(const std::string& name) {
     std::string s = folder.string();
 #if defined(_WIN32)
     std::replace(s.begin(), s.end(), '/', '\\');
-    return s + "\\";
-#else
-    return s + "/";
 #endif
+    return s + kPathSeparator;
+}
+
+std::string testDataFolder(const std::string& name) {
+    return programFolder() + "test-data" + kPathSeparator + name + kPathSeparator;
 }
 
 std::vector<std::string> listFiles(const std::string& folder) {

@@ -7,6 +7,9 @@
 // A fresh, empty folder under the test output folder, with a trailing
 // separator in the system's own style.
 std::string freshFolder(const std::string& name);
+// The bundled test data NAME ("nmea", "arm") copied beside the test
+// program, with a trailing separator.
+std::string testDataFolder(const std::string& name);
 // Names of the files in FOLDER, sorted.
 std::vector<std::string> listFiles(const std::string& folder);
 std::string readFile(const std::string& path);
