@@ -651,6 +651,12 @@ TEST_F(HostRecord, ReportsBadInputWithItsExitCode) {
 }
 
 #if !defined(_WIN32)
+// NAME in the bench's folder, where navhost runs over the plugins and the
+// simulated driver.
+std::string benchFile(const std::string& name) {
+    return programFolder() + ".." + kPathSeparator + "bench" + kPathSeparator + name;
+}
+
 // Ctrl-C, and a terminal closed under the run.
 TEST_F(HostRecord, CompletesTheTrackOnInterruptAndHangUp) {
     for (int signal : {SIGINT, SIGHUP}) {
@@ -681,10 +687,9 @@ TEST_F(HostRecord, CompletesTheTrackOnInterruptAndHangUp) {
 // The simulated driver with nothing to replay: record ends at once.
 TEST(HostRecordSource, RefusesToRecordWithoutAPositionSource) {
     const std::string folder = testFolder();
-    const std::string bench = programFolder() + ".." + kPathSeparator + "bench" + kPathSeparator;
     unsetenv("GPSAPI_REPLAY_LOG");
-    const ProgramResult r =
-        runProgram(bench + "navhost", {"record", "--tracks", folder, "--duration", "30"}, folder);
+    const ProgramResult r = runProgram(benchFile(programFileName("navhost")),
+                                       {"record", "--tracks", folder, "--duration", "30"}, folder);
     EXPECT_EQ(14, r.exitCode) << r.out << r.err;
     EXPECT_NE(std::string::npos, r.err.find("GPSAPI_REPLAY_LOG")) << r.err;
 }
@@ -701,15 +706,15 @@ TEST_F(HostRecord, SaysSoAndFailsWhenPositionsAreLost) {
     }
     const std::string log = folder + "forty.nmea";
     writeFile(log, text);
-    const std::string bench = programFolder() + "../bench/";
     auto run = [&](const char* pace, const char* pollMs) {
         setenv("GPSAPI_REPLAY_LOG", log.c_str(), 1);
         setenv("GPSAPI_REPLAY_PACE", pace, 1);
-        const ProgramResult r = runProgram(
-            bench + "navhost",
-            {"record", "--provider", bench + "orvane.so", "--recorder", bench + "wendmark.so",
-             "--settings", settings, "--tracks", tracks, "--poll", pollMs, "--duration", "120"},
-            folder);
+        const ProgramResult r =
+            runProgram(benchFile(programFileName("navhost")),
+                       {"record", "--provider", benchFile(libraryFileName("orvane")), "--recorder",
+                        benchFile(libraryFileName("wendmark")), "--settings", settings, "--tracks",
+                        tracks, "--poll", pollMs, "--duration", "120"},
+                       folder);
         unsetenv("GPSAPI_REPLAY_LOG");
         unsetenv("GPSAPI_REPLAY_PACE");
         return r;
