@@ -7,6 +7,7 @@
 
 #include "../bench/gpsapi/gpsapi_control.h"
 #include "../platform/platform.h"
+#include "../provider/conversion.h"
 
 #include <gtest/gtest.h>
 
@@ -127,7 +128,7 @@ class GpsDriver : public ::testing::Test {
     // of its position.
     GPS_POSITION fetchAndAcknowledge() {
         GPS_POSITION p = fetch();
-        if (p.dwValidFields & 0x7FFu)
+        if (p.dwValidFields & POSITION_RECORD_FIELDS)
             acknowledge();
         return p;
     }
@@ -421,7 +422,9 @@ TEST_F(GpsDriver, HostPacedReplayDeliversEachEpochOfEveryLogOnce) {
         EXPECT_EQ(static_cast<int32_t>(readings.size()), s.epochsDelivered);
         EXPECT_EQ(s.epochsDelivered, s.epochsFetched);
         EXPECT_EQ(std::count_if(readings.begin(), readings.end(),
-                                [](const GPS_POSITION& p) { return p.dwValidFields & 0x7FFu; }),
+                                [](const GPS_POSITION& p) {
+                                    return p.dwValidFields & POSITION_RECORD_FIELDS;
+                                }),
                   s.positionsDelivered);
         EXPECT_GT(s.sentencesUsed, static_cast<int32_t>(readings.size()));
         EXPECT_EQ(0, s.sentencesRejected);
