@@ -92,6 +92,11 @@ def angle(value, hemisphere, negative):
     return -v if hemisphere == negative else v
 
 
+def gga_has_fix(g):
+    """Whether the GGA fields G give a position with a fix quality."""
+    return g[5] not in ("", "0") and g[1] and g[3]
+
+
 class Epoch:
     def __init__(self, ms):
         self.ms = ms
@@ -102,20 +107,20 @@ class Epoch:
         self.in_view = []  # [talker, prn, elevation, azimuth, snr]
 
     def gga_chosen(self):
-        fixes = [g for g in self.gga if g[5] not in ("", "0") and g[1] and g[3]]
+        fixes = [g for g in self.gga if gga_has_fix(g)]
         return fixes[0] if fixes else (self.gga[0] if self.gga else None)
 
     def fix(self):
-        """(lat, lon, altitude or None, hdop or None) of the epoch's fix."""
+        """(lat, lon, altitude or None) of the epoch's fix."""
         g = self.gga_chosen()
-        if g is not None and g[5] not in ("", "0") and g[1] and g[3]:
+        if g is not None and gga_has_fix(g):
             alt = None
             if g[8]:
                 alt = f32(float(g[8])) + (f32(float(g[10])) if g[10] else 0.0)
-            return angle(g[1], g[2], "S"), angle(g[3], g[4], "W"), alt, self.hdop()
+            return angle(g[1], g[2], "S"), angle(g[3], g[4], "W"), alt
         for r in self.rmc:
             if r[1] == "A" and r[2] and r[4]:
-                return angle(r[2], r[3], "S"), angle(r[4], r[5], "W"), None, self.hdop()
+                return angle(r[2], r[3], "S"), angle(r[4], r[5], "W"), None
         return None
 
     def hdop(self):
@@ -208,8 +213,8 @@ def expected_points(es):
     latest altitude, an epoch without any dilution the latest hdop."""
     out, altitude, hdop = [], 0.0, 0.0
     for e in es:
-        fix = e.fix()
-        hdop = e.hdop() if e.hdop() is not None else hdop
+        fix, own = e.fix(), e.hdop()
+        hdop = own if own is not None else hdop
         if fix is None or e.day is None:
             continue
         carried = fix[2] is None
