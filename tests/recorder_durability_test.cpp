@@ -26,6 +26,13 @@ std::string childProgram() {
     return programFolder() + programFileName("recorder_child");
 }
 
+// The folder NAME made in FOLDER, with a trailing separator.
+std::string subfolder(const std::string& folder, const std::string& name) {
+    const std::string path = folder + name + kPathSeparator;
+    makeFolders(path);
+    return path;
+}
+
 // The complete file NAME with sequence records 0 .. N - 1.
 std::string wholeTrack(const std::string& name, uint32_t n) {
     return expectedHeader(name) + pointLines(0, n) + kTrackFooter;
@@ -80,8 +87,7 @@ TEST(RecorderDurability, AKilledHostLeavesEveryReturnedPointInAWholeTrack) {
     int inCall = 0, withPending = 0, cutWrites = 0;
     for (int k = 0; k < kKills; ++k) {
         const std::string folder = freshFolder("kill-" + std::to_string(k));
-        const std::string tracks = folder + "tracks" + folder.back();
-        makeFolders(tracks);
+        const std::string tracks = subfolder(folder, "tracks");
         const uint32_t target = k < 2 ? k : static_cast<uint32_t>(random() % 800);
         ChildProgram child(childProgram(), {tracks, "0", "1000000"}, folder);
         ASSERT_TRUE(child.started());
@@ -134,16 +140,14 @@ TEST(RecorderDurability, AKilledHostLeavesEveryReturnedPointInAWholeTrack) {
 // create its file takes the next second, and both tracks are kept whole.
 TEST(RecorderDurability, TwoHostsStartingInOneSecondKeepBothTracks) {
     const std::string folder = freshFolder("two-hosts");
-    const std::string tracks = folder + "tracks" + folder.back();
+    const std::string tracks = subfolder(folder, "tracks");
     const std::string go = folder + "go";
-    makeFolders(tracks);
     const uint32_t kPoints = 40, kSecondFirst = 100000;
-    std::vector<std::string> homes = {folder + "a" + folder.back(), folder + "b" + folder.back()};
-    makeFolders(homes[0]);
-    makeFolders(homes[1]);
-    ChildProgram a(childProgram(), {tracks, "0", std::to_string(kPoints), go}, homes[0]);
+    ChildProgram a(childProgram(), {tracks, "0", std::to_string(kPoints), go},
+                   subfolder(folder, "a"));
     ChildProgram b(childProgram(),
-                   {tracks, std::to_string(kSecondFirst), std::to_string(kPoints), go}, homes[1]);
+                   {tracks, std::to_string(kSecondFirst), std::to_string(kPoints), go},
+                   subfolder(folder, "b"));
     ASSERT_TRUE(eventually(
         [&] {
             return a.out().find("ready") != std::string::npos &&
