@@ -58,6 +58,14 @@ class Host:
 
 
 class Lifecycle(unittest.TestCase):
+    def started(self):
+        """A host whose provider has started, its reader waiting."""
+        h = Host()
+        self.assertEqual(1, h.init())
+        self.assertEqual(1, h.start())
+        h.m.settle()
+        return h
+
     def test_descriptor_and_settings(self):
         h = Host()
         m = h.m
@@ -125,11 +133,8 @@ class Lifecycle(unittest.TestCase):
         self.assertEqual(1, h.deinit())
 
     def test_deinit_stops_and_joins_the_reader_then_releases_in_order(self):
-        h = Host()
+        h = self.started()
         m = h.m
-        self.assertEqual(1, h.init())
-        self.assertEqual(1, h.start())
-        m.settle()
         m.push(shared_readings()[0][0])
         m.settle()
         del m.journal[:]
@@ -148,11 +153,8 @@ class Lifecycle(unittest.TestCase):
         self.assertEqual({}, m.handles)
 
     def test_a_failed_wait_pauses_the_reader_for_5000_ms(self):
-        h = Host()
+        h = self.started()
         m = h.m
-        self.assertEqual(1, h.init())
-        self.assertEqual(1, h.start())
-        m.settle()
         readings = shared_readings()
         m.failing_waits = 1
         m.push(readings[0][0])
