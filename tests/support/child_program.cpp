@@ -109,12 +109,6 @@ bool ChildProgram::started() const {
 #endif
 }
 
-void ChildProgram::interrupt() {
-#if !defined(_WIN32)
-    sendSignal(SIGINT);
-#endif
-}
-
 void ChildProgram::sendSignal(int number) {
 #if defined(_WIN32)
     (void)number;

@@ -16,9 +16,7 @@ class ChildProgram {
     ChildProgram& operator=(const ChildProgram&) = delete;
 
     bool started() const;
-    // Sends the interrupt a Ctrl-C gives (POSIX only).
-    void interrupt();
-    // Sends signal NUMBER (POSIX only).
+    // Sends signal NUMBER (POSIX only): SIGINT for a Ctrl-C.
     void sendSignal(int number);
     // Ends the process at once, as a crash does: SIGKILL, TerminateProcess.
     void kill();
