@@ -20,8 +20,6 @@ const char kHeaderTemplate[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
                                "</metadata>\r\n"
                                "<trk><name>Track: Auto track</name><trkseg>\r\n";
 
-const size_t kHeaderLines = 8;
-
 } // namespace
 
 std::string expectedHeader(const std::string& name) {
@@ -97,41 +95,4 @@ std::string pointLines(uint32_t from, uint32_t to) {
     for (uint32_t i = from; i < to; ++i)
         text += pointLine(sequenceRecord(i));
     return text;
-}
-
-TrackText splitTrack(const std::string& text) {
-    TrackText t;
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t end = text.find("\r\n", at);
-        if (end == std::string::npos) {
-            t.why = "a partial line at byte " + std::to_string(at);
-            return t;
-        }
-        lines.push_back(text.substr(at, end + 2 - at));
-        at = end + 2;
-    }
-    if (lines.size() < kHeaderLines) {
-        t.why = "a short header";
-        return t;
-    }
-    for (size_t i = 0; i < kHeaderLines; ++i)
-        t.header += lines[i];
-    size_t end = lines.size();
-    if (end >= kHeaderLines + 2 && lines[end - 2] + lines[end - 1] == kTrackFooter) {
-        t.complete = true;
-        end -= 2;
-    }
-    for (size_t i = kHeaderLines; i < end; ++i) {
-        const std::string& l = lines[i];
-        if (l.compare(0, 12, "<trkpt lon=\"") != 0 || l.size() < 10 ||
-            l.compare(l.size() - 10, 10, "</trkpt>\r\n") != 0) {
-            t.why = "line " + std::to_string(i + 1) + " is not a track point: " + l;
-            return t;
-        }
-        t.points.push_back(l);
-    }
-    t.ok = true;
-    return t;
 }

@@ -30,16 +30,3 @@ GpsRecord sequenceRecord(uint32_t i);
 std::string pointLine(const GpsRecord& r);
 // The point lines of sequence records FROM .. TO - 1.
 std::string pointLines(uint32_t from, uint32_t to);
-
-// A track file split into its parts. ok is false, and why tells the reason,
-// when the text is not a header, point lines and a footer.
-struct TrackText {
-    bool ok = false;
-    std::string why;
-    std::string header;
-    std::vector<std::string> points; // each with its CR LF
-    bool complete = false;           // the footer is there
-};
-// Splits TEXT; a missing footer is allowed (complete false), a partial or
-// foreign line is not.
-TrackText splitTrack(const std::string& text);
