@@ -48,11 +48,9 @@ class Callgrind:
         self.path = path
         self.events = []
         self.positions = ["line"]
-        self.totals = {}
         # The totals line counts system calls made anywhere in the program,
         # also while collection is off; the cost lines hold only what was
         # collected, so the figures come from their sum.
-        positions = 1
         collected = []
         skip_next = False
         with open(path) as f:
@@ -61,7 +59,6 @@ class Callgrind:
                     self.events = line.split()[1:]
                     collected = [0] * len(self.events)
                 elif line.startswith("positions:"):
-                    positions = len(line.split()) - 1
                     self.positions = line.split()[1:]
                 elif line.startswith("calls="):
                     skip_next = True  # the next line is the call's inclusive cost
@@ -69,12 +66,10 @@ class Callgrind:
                     if skip_next:
                         skip_next = False
                         continue
-                    values = line.split()[positions:]
+                    values = line.split()[len(self.positions):]
                     for i, v in enumerate(values[:len(collected)]):
                         collected[i] += int(v)
         self.totals = dict(zip(self.events, collected))
-        for e in self.events:
-            self.totals.setdefault(e, 0)
 
     def inclusive(self, pattern):
         """Events of the calls into functions whose name matches the glob
