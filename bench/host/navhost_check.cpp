@@ -136,6 +136,17 @@ class CrashGuard {
 
 // ---- What the process holds ----
 
+#if !defined(_WIN32)
+// The entries of FOLDER, one per thread or descriptor under /proc/self.
+size_t entryCount(const char* folder) {
+    std::error_code ec;
+    size_t n = 0;
+    for (fs::directory_iterator i(folder, ec), end; !ec && i != end; i.increment(ec))
+        ++n;
+    return n;
+}
+#endif
+
 size_t threadCount() {
 #if defined(_WIN32)
     size_t n = 0;
@@ -149,11 +160,7 @@ size_t threadCount() {
     CloseHandle(snapshot);
     return n;
 #else
-    std::error_code ec;
-    size_t n = 0;
-    for (fs::directory_iterator i("/proc/self/task", ec), end; !ec && i != end; i.increment(ec))
-        ++n;
-    return n;
+    return entryCount("/proc/self/task");
 #endif
 }
 
@@ -167,11 +174,7 @@ size_t handleCount() {
         n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
     return n;
 #else
-    std::error_code ec;
-    size_t n = 0;
-    for (fs::directory_iterator i("/proc/self/fd", ec), end; !ec && i != end; i.increment(ec))
-        ++n;
-    return n;
+    return entryCount("/proc/self/fd");
 #endif
 }
 
