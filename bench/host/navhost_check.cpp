@@ -8,6 +8,7 @@
 
 #include "navhost_common.h"
 #include "plugin_loader.h"
+#include "settings_host.h"
 #include "text.h"
 
 #include <chrono>
@@ -207,14 +208,13 @@ class CheckHost {
 
     HostContext* context(Settings settings) {
         services_.entries = settings == Settings::Present ? table_ : nullptr;
-        services_.entryCount = settings == Settings::Present ? kEntryCount : 0;
+        services_.entryCount = settings == Settings::Present ? SettingsHost::kEntryCount : 0;
         return &client_.context;
     }
     void setInInit(bool inInit) { inInit_ = inInit; }
     size_t stored() const { return values_.size(); }
 
   private:
-    static const int32_t kEntryCount = 8;
     struct Client {
         HostContext context;
         CheckHost* host;
@@ -266,7 +266,7 @@ class CheckHost {
     std::vector<std::string>& violations_;
     Client client_;
     HostServices services_;
-    HostServiceEntry table_[kEntryCount];
+    HostServiceEntry table_[SettingsHost::kEntryCount];
     std::map<WideString, WideString> values_;
     std::deque<WideString> handedOut_;
     bool inInit_ = false;
