@@ -124,7 +124,7 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
 // FOLDER as a tracks prefix: the recorder appends the file name to it.
 std::string folderPrefix(const fs::path& folder) {
     std::string prefix = folder.u8string();
-    if (prefix.empty() || (prefix.back() != pathSeparator() && prefix.back() != '/'))
+    if (!endsWithSeparator(prefix))
         prefix += pathSeparator();
     return prefix;
 }
