@@ -29,3 +29,11 @@ install(FILES ${CMAKE_BINARY_DIR}/NavPluginConfig.cmake
         DESTINATION ${NAVPLUGIN_CMAKE_DIR})
 configure_file(cmake/navplugin.pc.in ${CMAKE_BINARY_DIR}/navplugin.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/navplugin.pc DESTINATION ${CMAKE_INSTALL_DATADIR}/pkgconfig)
+
+set(installed_programs wendmark navhost)
+if(TARGET orvane)
+    list(APPEND installed_programs orvane)
+endif()
+install(TARGETS ${installed_programs}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/navplugin)

@@ -67,13 +67,14 @@ navhost=$prefix/bin/navhost$exe
 echo "c_host drove csv_recorder and wendmark: 10 positions each"
 
 # The C host over our provider, the simulated driver replaying the bundled log.
+log=$root/bench/data/bundg_zeus_9.nmea
 if [ -f "$plugins/orvane$lib" ]; then
     if [ "$preset" = win32 ]; then
         cp "$build/bench/GPSAPI.DLL" "$examples/"
     else
         export LD_LIBRARY_PATH=$build/bench
     fi
-    GPSAPI_REPLAY_LOG=$root/bench/data/bundg_zeus_9.nmea GPSAPI_REPLAY_PACE=20 \
+    GPSAPI_REPLAY_LOG=$log GPSAPI_REPLAY_PACE=20 \
         "${run[@]}" "$host" "$plugins/orvane$lib" >host-orvane.txt
     grep -q 'received 10 positions' host-orvane.txt || fail "orvane: $(cat host-orvane.txt)"
     echo "c_host drove orvane: 10 positions from the replay"
@@ -81,7 +82,7 @@ if [ -f "$plugins/orvane$lib" ]; then
     # navhost runs the example plugin as its recorder; it writes no GPX
     # track, so navhost does not look for one.
     [ "$preset" != win32 ] || cp "$build/bench/GPSAPI.DLL" "$prefix/bin/"
-    GPSAPI_REPLAY_LOG=$root/bench/data/bundg_zeus_9.nmea GPSAPI_REPLAY_PACE=host \
+    GPSAPI_REPLAY_LOG=$log GPSAPI_REPLAY_PACE=host \
         "${run[@]}" "$navhost" record --provider "$plugins/orvane$lib" \
         --recorder "$examples/csv_recorder$lib" --tracks . --duration 120 >record.txt 2>&1 ||
         fail "navhost record with csv_recorder: $(cat record.txt)"

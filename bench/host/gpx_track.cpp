@@ -244,8 +244,6 @@ TrackSummary summarize(const Track& track) {
     return s;
 }
 
-namespace {
-
 bool endsWithSeparator(const std::string& prefix) {
 #if defined(_WIN32)
     return !prefix.empty() && (prefix.back() == '/' || prefix.back() == '\\');
@@ -253,8 +251,6 @@ bool endsWithSeparator(const std::string& prefix) {
     return !prefix.empty() && prefix.back() == '/';
 #endif
 }
-
-} // namespace
 
 fs::path tracksFolderOf(const std::string& prefix) {
     const fs::path whole = fs::u8path(prefix);

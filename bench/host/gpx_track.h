@@ -60,5 +60,7 @@ std::filesystem::path newestChangedTrack(const std::vector<TrackFileState>& befo
                                          const std::vector<TrackFileState>& after);
 // The folder a tracks prefix writes into.
 std::filesystem::path tracksFolderOf(const std::string& prefix);
+// Whether a tracks prefix names a folder: it ends with a path separator.
+bool endsWithSeparator(const std::string& prefix);
 
 } // namespace navhost

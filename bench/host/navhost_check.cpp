@@ -8,6 +8,7 @@
 
 #include "navhost_common.h"
 #include "plugin_loader.h"
+#include "settings_host.h"
 #include "text.h"
 
 #include <chrono>
@@ -136,6 +137,17 @@ class CrashGuard {
 
 // ---- What the process holds ----
 
+#if !defined(_WIN32)
+// The entries of FOLDER, one per thread or descriptor under /proc/self.
+size_t entryCount(const char* folder) {
+    std::error_code ec;
+    size_t n = 0;
+    for (fs::directory_iterator i(folder, ec), end; !ec && i != end; i.increment(ec))
+        ++n;
+    return n;
+}
+#endif
+
 size_t threadCount() {
 #if defined(_WIN32)
     size_t n = 0;
@@ -149,11 +161,7 @@ size_t threadCount() {
     CloseHandle(snapshot);
     return n;
 #else
-    std::error_code ec;
-    size_t n = 0;
-    for (fs::directory_iterator i("/proc/self/task", ec), end; !ec && i != end; i.increment(ec))
-        ++n;
-    return n;
+    return entryCount("/proc/self/task");
 #endif
 }
 
@@ -167,11 +175,7 @@ size_t handleCount() {
         n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
     return n;
 #else
-    std::error_code ec;
-    size_t n = 0;
-    for (fs::directory_iterator i("/proc/self/fd", ec), end; !ec && i != end; i.increment(ec))
-        ++n;
-    return n;
+    return entryCount("/proc/self/fd");
 #endif
 }
 
@@ -204,14 +208,13 @@ class CheckHost {
 
     HostContext* context(Settings settings) {
         services_.entries = settings == Settings::Present ? table_ : nullptr;
-        services_.entryCount = settings == Settings::Present ? kEntryCount : 0;
+        services_.entryCount = settings == Settings::Present ? SettingsHost::kEntryCount : 0;
         return &client_.context;
     }
     void setInInit(bool inInit) { inInit_ = inInit; }
     size_t stored() const { return values_.size(); }
 
   private:
-    static const int32_t kEntryCount = 8;
     struct Client {
         HostContext context;
         CheckHost* host;
@@ -263,7 +266,7 @@ class CheckHost {
     std::vector<std::string>& violations_;
     Client client_;
     HostServices services_;
-    HostServiceEntry table_[kEntryCount];
+    HostServiceEntry table_[SettingsHost::kEntryCount];
     std::map<WideString, WideString> values_;
     std::deque<WideString> handedOut_;
     bool inInit_ = false;

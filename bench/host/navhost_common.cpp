@@ -72,20 +72,13 @@ bool stdoutIsTerminal() {
 
 int loadLibrary(PluginModule& module, const fs::path& path, std::ostream& err) {
     std::string message;
-    switch (module.load(path, message)) {
-    case LoadStatus::Loaded:
+    const LoadStatus status = module.load(path, message);
+    if (status == LoadStatus::Loaded)
         return kOk;
-    case LoadStatus::Missing:
-        err << "navhost: " << message << "\n";
-        return kLibraryMissing;
-    case LoadStatus::NotLoadable:
-        err << "navhost: " << message << "\n";
-        return kLibraryNotLoadable;
-    case LoadStatus::NoEntry:
-        break;
-    }
     err << "navhost: " << message << "\n";
-    return kNoEntry;
+    return status == LoadStatus::Missing       ? kLibraryMissing
+           : status == LoadStatus::NotLoadable ? kLibraryNotLoadable
+                                               : kNoEntry;
 }
 
 int loadPlugin(PluginModule& module, const fs::path& path, DescriptorReport& report,

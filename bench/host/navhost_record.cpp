@@ -124,7 +124,7 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
 // FOLDER as a tracks prefix: the recorder appends the file name to it.
 std::string folderPrefix(const fs::path& folder) {
     std::string prefix = folder.u8string();
-    if (prefix.empty() || (prefix.back() != pathSeparator() && prefix.back() != '/'))
+    if (!endsWithSeparator(prefix))
         prefix += pathSeparator();
     return prefix;
 }
@@ -182,6 +182,17 @@ struct Plugins {
     const PluginDescriptor* recorder = nullptr;
 };
 
+// Whether the plugin loaded as MODULE is of KIND, the one its ROLE needs;
+// says so when not.
+bool ofKind(const PluginModule& module, const DescriptorReport& report, int32_t kind,
+            const char* role, std::ostream& err) {
+    if (report.descriptor->kind == kind)
+        return true;
+    err << "navhost: " << module.path().u8string() << " (" << report.name << ") is of kind "
+        << report.descriptor->kind << ", not a " << role << " (" << kind << ")\n";
+    return false;
+}
+
 // Loads both plugins and checks that each is of the kind its role needs;
 // prints the reason and returns the exit code when not.
 int loadPlugins(const RecordOptions& o, Plugins& p, std::ostream& err) {
@@ -192,16 +203,9 @@ int loadPlugins(const RecordOptions& o, Plugins& p, std::ostream& err) {
         return code;
     p.provider = p.providerReport.descriptor;
     p.recorder = p.recorderReport.descriptor;
-    if (p.provider->kind != PLUGIN_KIND_SUPPLIES_GPS) {
-        err << "navhost: " << p.providerModule.path().u8string() << " (" << p.providerReport.name
-            << ") is of kind " << p.provider->kind << ", not a provider (16)\n";
+    if (!ofKind(p.providerModule, p.providerReport, PLUGIN_KIND_SUPPLIES_GPS, "provider", err) ||
+        !ofKind(p.recorderModule, p.recorderReport, PLUGIN_KIND_RECEIVES_GPS, "recorder", err))
         return kWrongKind;
-    }
-    if (p.recorder->kind != PLUGIN_KIND_RECEIVES_GPS) {
-        err << "navhost: " << p.recorderModule.path().u8string() << " (" << p.recorderReport.name
-            << ") is of kind " << p.recorder->kind << ", not a recorder (4)\n";
-        return kWrongKind;
-    }
     return kOk;
 }
 
