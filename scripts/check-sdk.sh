@@ -19,14 +19,14 @@ mkdir -p "$work/run"
 
 if [ "$preset" = win32 ]; then
     toolchain=(-DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchain-mingw32.cmake)
-    run=(bash "$root/scripts/wine-run.sh")
+    wine=(bash "$root/scripts/wine-run.sh")
     exe=.exe
     lib=.dll
     plugins=$prefix/bin
     cc=i686-w64-mingw32-gcc
 else
     toolchain=()
-    run=()
+    wine=()
     exe=
     lib=.so
     plugins=$prefix/lib/navplugin
@@ -36,6 +36,24 @@ fi
 fail() {
     echo "check-sdk: $*"
     exit 1
+}
+
+# run OUT PROGRAM ARGS...: runs the program (under Wine for win32) with its
+# output in OUT, and returns its exit status. Wine sometimes fails before
+# the program starts: the new process loses its Wine server connection while
+# it registers ("wine client error:0:", no thread of the program exists
+# yet). Nothing of the program has run then, so it is started again, twice
+# at most; any other outcome is the program's own.
+run() {
+    local out=$1 status attempt
+    shift
+    for attempt in 1 2 3; do
+        status=0
+        "${wine[@]}" "$@" >"$out" 2>&1 || status=$?
+        [ $status != 0 ] && grep -q '^wine client error:0:' "$out" || return $status
+        echo "check-sdk: Wine did not start $(basename "$1") (attempt $attempt): $(grep -m1 '^wine client error' "$out")"
+    done
+    return $status
 }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -59,10 +77,12 @@ host=$examples/c_host$exe
 navhost=$prefix/bin/navhost$exe
 
 # The C host over the CSV example plugin and over our recorder.
-"${run[@]}" "$host" "$examples/csv_recorder$lib" csv_path=out.csv >host-csv.txt
+run host-csv.txt "$host" "$examples/csv_recorder$lib" csv_path=out.csv ||
+    fail "c_host with csv_recorder: $(cat host-csv.txt)"
 [ "$(grep -c ',3' out.csv)" = 10 ] && head -1 out.csv | grep -q '^time,latitude' ||
     fail "the CSV plugin did not write 10 positions: $(cat out.csv)"
-"${run[@]}" "$host" "$plugins/wendmark$lib" tracks_path=tracks- >host-wendmark.txt
+run host-wendmark.txt "$host" "$plugins/wendmark$lib" tracks_path=tracks- ||
+    fail "c_host with wendmark: $(cat host-wendmark.txt)"
 [ "$(cat tracks-*.gpx | grep -c '<trkpt ')" = 10 ] || fail "wendmark did not record 10 points"
 echo "c_host drove csv_recorder and wendmark: 10 positions each"
 
@@ -75,7 +95,7 @@ if [ -f "$plugins/orvane$lib" ]; then
         export LD_LIBRARY_PATH=$build/bench
     fi
     GPSAPI_REPLAY_LOG=$log GPSAPI_REPLAY_PACE=20 \
-        "${run[@]}" "$host" "$plugins/orvane$lib" >host-orvane.txt
+        run host-orvane.txt "$host" "$plugins/orvane$lib" || fail "orvane: $(cat host-orvane.txt)"
     grep -q 'received 10 positions' host-orvane.txt || fail "orvane: $(cat host-orvane.txt)"
     echo "c_host drove orvane: 10 positions from the replay"
 
@@ -83,8 +103,8 @@ if [ -f "$plugins/orvane$lib" ]; then
     # track, so navhost does not look for one.
     [ "$preset" != win32 ] || cp "$build/bench/GPSAPI.DLL" "$prefix/bin/"
     GPSAPI_REPLAY_LOG=$log GPSAPI_REPLAY_PACE=host \
-        "${run[@]}" "$navhost" record --provider "$plugins/orvane$lib" \
-        --recorder "$examples/csv_recorder$lib" --tracks . --duration 120 >record.txt 2>&1 ||
+        run record.txt "$navhost" record --provider "$plugins/orvane$lib" \
+        --recorder "$examples/csv_recorder$lib" --tracks . --duration 120 ||
         fail "navhost record with csv_recorder: $(cat record.txt)"
     grep -q 'not checked (CSVTRACK does not ask for tracks_path)' record.txt ||
         fail "navhost record with csv_recorder: $(cat record.txt)"
@@ -103,19 +123,19 @@ checked=()
 for plugin in "$plugins/wendmark$lib" "$plugins/orvane$lib" "$examples/csv_recorder$lib"; do
     [ -f "$plugin" ] && checked+=("$plugin")
 done
-"${run[@]}" "$navhost" check "${checked[@]}" >check.txt 2>&1 || fail "$(cat check.txt)"
+run check.txt "$navhost" check "${checked[@]}" || fail "$(cat check.txt)"
 [ "$(grep -c 'the plugin keeps the contract' check.txt)" = ${#checked[@]} ] || fail "$(cat check.txt)"
 echo "navhost check passed ${#checked[@]} plugins: $(grep -o 'descriptor (.*, kind' check.txt | cut -d'(' -f2 | cut -d, -f1 | tr '\n' ' ')"
 # Named relative to the current folder, as a plugin author types it.
 code=0
-(cd "$examples" && "${run[@]}" "$navhost" check "./broken_provider$lib") >check.txt 2>&1 || code=$?
+(cd "$examples" && run "$work/run/check.txt" "$navhost" check "./broken_provider$lib") || code=$?
 [ $code = 20 ] || fail "broken_provider: exit $code, expected 20: $(cat check.txt)"
 for v in "handed out a position before PluginInit" "PluginStop returned 0" \
     "thread(s) still running after PluginDeInit" "handle(s) left open after PluginDeInit"; do
     grep -qF "$v" check.txt || fail "broken_provider: \"$v\" not reported: $(cat check.txt)"
 done
 code=0
-"${run[@]}" "$navhost" check "$examples/broken_crash$lib" >check.txt 2>&1 || code=$?
+run check.txt "$navhost" check "$examples/broken_crash$lib" || code=$?
 [ $code = 21 ] && grep -q 'crashed.*during: PluginGetPosition' check.txt ||
     fail "broken_crash: exit $code, expected 21: $(cat check.txt)"
 echo "navhost check caught broken_provider (exit 20, 4 faults) and broken_crash (exit 21)"
