@@ -5,11 +5,11 @@
 #   scripts/setup.sh [--allow-downgrade] [--packages-only]
 #
 # A package archive caught mid-sync makes `apt-get update` fail on one index;
-# the update is retried, then the lists apt has are used. When the amd64
-# libraries are newer than their i386 twins in those lists, 32-bit Wine
-# cannot be installed (Multi-Arch: same needs equal versions). Moving the
-# system's libraries back to the release's versions is done only when asked:
-# --allow-downgrade, NAVPLUGINS_ALLOW_DOWNGRADE=1, or CI=true.
+# the update is retried, then the lists apt has are used. If apt then cannot
+# resolve the packages, they are installed once more at the release's
+# versions, which may move some installed libraries to those versions. A
+# downgrade is done only when asked: --allow-downgrade,
+# NAVPLUGINS_ALLOW_DOWNGRADE=1, or CI=true.
 # --packages-only stops after the packages (the dry-run tests use it).
 set -euo pipefail
 
@@ -56,73 +56,50 @@ apt_update() {
   fi
 }
 
-# Prints "package amd64-version i386-version" for each installed amd64
-# Multi-Arch: same package that apt would keep or bring to a version newer
-# than the one its i386 twin is offered at. Any of these makes apt refuse the
-# i386 packages that need it.
-arch_skew() {
-  local installed names
-  installed=$(dpkg-query -W -f='${Package} ${Architecture} ${Version} ${Multi-Arch} ${db:Status-Abbrev}\n' 2>/dev/null |
-    awk '$2 == "amd64" && $4 == "same" && $5 ~ /^ii/ { print $1, $3 }')
-  [ -n "$installed" ] || return 0
-  names=$(printf '%s\n' "$installed" | awk '{ print $1 ":amd64"; print $1 ":i386" }')
-  # shellcheck disable=SC2086
-  apt-cache policy $names 2>/dev/null |
-    awk '/^[^ ].*:(amd64|i386):$/ { split($0, f, ":"); p = f[1]; a = f[2] }
-         /^  Candidate:/ && p != "" { c[p, a] = $2; seen[p] = 1 }
-         END { for (p in seen) print p, c[p, "amd64"], c[p, "i386"] }' |
-    while read -r p amd_candidate i386; do
-      [ -n "$i386" ] && [ "$i386" != "(none)" ] || continue
-      amd=$(printf '%s\n' "$installed" | awk -v p="$p" '$1 == p { print $2 }')
-      [ -n "$amd_candidate" ] && [ "$amd_candidate" != "(none)" ] &&
-        dpkg --compare-versions "$amd_candidate" gt "$amd" && amd=$amd_candidate
-      # An amd64 library older than its twin is simply upgraded with it.
-      dpkg --compare-versions "$amd" gt "$i386" && echo "$p $amd $i386"
-    done | sort
-  return 0
-}
-
-# Every installed package with its architecture and version, one a line.
-package_versions() {
-  dpkg-query -W -f='${Package}:${Architecture} ${Version} ${db:Status-Abbrev}\n' 2>/dev/null |
-    awk '$3 ~ /^ii/ { print $1, $2 }' | sort
-}
-
 apt_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
 }
 
-# Installs the packages; when apt refuses because the two architectures'
-# versions differ, says so in one line and, where allowed, installs again
-# with a preference that holds for that one command: every package at the
-# release's version, downgrades allowed. Lists what it moved.
-install_packages() {
-  local skew names codename pref before after
-  apt_install "$@" && return 0
-  skew=$(arch_skew)
-  if [ -z "$skew" ]; then
-    say "apt-get install failed (see above)"
-    return 1
-  fi
-  names=$(printf '%s\n' "$skew" | awk '{ printf "%s%s %s (i386 %s)", (NR > 1 ? ", " : ""), $1, $2, $3 }')
-  say "the i386 packages cannot be installed: these amd64 libraries are newer than their i386 twins in the package lists: $names; run scripts/setup.sh --allow-downgrade (or NAVPLUGINS_ALLOW_DOWNGRADE=1; automatic with CI=true) to move them to the release's versions for this install"
-  [ -n "$allow_downgrade" ] || return 1
+# Runs apt_install with its output shown and also kept in $log.
+apt_install_logged() {
+  apt_install "$@" 2>&1 | tee "$log"
+}
 
+# One line naming every installed package dpkg unpacked over another version.
+say_moved() {
+  local moved
+  moved=$(sed -n 's/^Unpacking \([^ ]*\) (\([^)]*\)) over (\([^)]*\)) \.\.\..*/\1 \3 -> \2/p' "$log" |
+    paste -sd, - | sed 's/,/, /g')
+  [ -z "$moved" ] || say "moved to the release's versions: $moved"
+}
+
+# Installs the packages. A failed index (see apt_update) leaves one
+# architecture's lists older than the other's, and Multi-Arch: same libraries
+# need one version on both, so apt may find no solution. The second try takes
+# every package at the release's version, for that one command. apt itself
+# refuses that if it means a downgrade; only a downgrade needs consent.
+install_packages() {
+  local codename
+  apt_install "$@" && return 0
   codename=$( (. /etc/os-release && echo "${VERSION_CODENAME:-}") 2>/dev/null || true)
   codename=${codename:-bookworm}
   pref=$(mktemp)
+  log=$(mktemp)
+  trap 'rm -f "$pref" "$log"' EXIT
   printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$codename" >"$pref"
-  before=$(package_versions)
-  say "installing with every package at the $codename release's version"
-  if ! apt_install --allow-downgrades -o Dir::Etc::Preferences="$pref" "$@"; then
-    rm -f "$pref"
-    say "apt-get install failed even at the release's versions"
+  say "apt-get install failed; trying again with every package at the $codename release's version, for this install only, since a package list that did not update can leave the two architectures at different versions"
+  if apt_install_logged -o Dir::Etc::Preferences="$pref" "$@"; then
+    say_moved
+    return 0
+  fi
+  grep -q 'without --allow-downgrades' "$log" || return 1
+  if [ -z "$allow_downgrade" ]; then
+    say "at the release's versions apt would have to downgrade installed packages; run scripts/setup.sh --allow-downgrade (or NAVPLUGINS_ALLOW_DOWNGRADE=1; automatic with CI=true) to allow that for this install"
     return 1
   fi
-  rm -f "$pref"
-  after=$(package_versions)
-  join <(printf '%s\n' "$before") <(printf '%s\n' "$after") |
-    awk '$2 != $3 { print "setup: moved " $1 " from " $2 " to " $3 }' >&2
+  say "installing at the release's versions with downgrades allowed"
+  apt_install_logged --allow-downgrades -o Dir::Etc::Preferences="$pref" "$@" || return 1
+  say_moved
 }
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
