@@ -20,7 +20,7 @@ packages=(
   wine wine32:i386 wine64
   libgtest-dev googletest libbenchmark-dev libclang-rt-14-dev
   valgrind libxml2-utils gpsbabel python3 python3-gpxpy python3-unicorn
-  binutils-mingw-w64-i686 locales qemu-user-static
+  binutils-mingw-w64-i686 locales qemu-user-static git
 )
 
 allow_downgrade=${NAVPLUGINS_ALLOW_DOWNGRADE:-}
