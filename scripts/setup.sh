@@ -20,7 +20,8 @@ packages=(
   wine wine32:i386 wine64
   libgtest-dev googletest libbenchmark-dev libclang-rt-14-dev
   valgrind libxml2-utils gpsbabel python3 python3-gpxpy python3-unicorn
-  binutils-mingw-w64-i686 locales qemu-user-static git
+  python3-distutils python3-pkg-resources
+  binutils-mingw-w64-i686 locales qemu-user-static git pkg-config
 )
 
 allow_downgrade=${NAVPLUGINS_ALLOW_DOWNGRADE:-}
