@@ -28,10 +28,10 @@ LOCKED = ("swp", "ldrex/strex", "barrier (dmb, dsb, isb)")
 class Host:
     """A host over a CeMachine: the descriptor's slots as calls."""
 
-    def __init__(self, driver=True, path=None, cpu=None):
+    def __init__(self, driver=True, path=None):
         """DRIVER: a SimulatedDriver, True for a complete one, None for none."""
         self.m = ce.CeMachine(path or DLL, ce.SimulatedDriver() if driver is True else driver,
-                              cpu or CPU)
+                              CPU)
         self.descriptor = self.m.call(self.m.entry)
         self.slots = struct.unpack("<16I", self.m.read(self.descriptor, 64))
         self.context = self.m.host_context()
