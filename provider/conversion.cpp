@@ -199,7 +199,7 @@ void preparePositionBuffer() {
     positionBuffer.dwSize = GPS_POSITION_SIZE;
 }
 
-void resetConversion() {
+void clearWorkingData() {
     workingRecord = GpsRecord();
     for (uint32_t w = 0; w < sizeof usedPrnBits / sizeof usedPrnBits[0]; ++w)
         usedPrnBits[w] = 0;

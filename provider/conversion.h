@@ -26,7 +26,7 @@ void preparePositionBuffer();
 /* Zeroes the working record, the satellite table and the used list, as at
  * load, so that a new run hands out nothing of the one before. Only while
  * no conversion runs: before the reader thread starts. */
-void resetConversion();
+void clearWorkingData();
 
 /* One new-location signal: fetches a reading of DEVICE through FETCH into
  * positionBuffer and converts it. A failed fetch changes nothing. */

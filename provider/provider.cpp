@@ -199,7 +199,7 @@ int32_t PLUGIN_CALL PluginStart() {
     deviceBuffer.dwSize = GPS_DEVICE_SIZE;
     preparePositionBuffer();
     /* A run starts from nothing: no field of an earlier run is kept. */
-    resetConversion();
+    clearWorkingData();
 
     for (int i = 0; i < kWaitCount; ++i) {
         PlatformHandle& event = waitEvents[kEventOrder[i]];
