@@ -1,24 +1,28 @@
 #!/usr/bin/python3
-"""The Windows CE ARM DLL's headers, as a CE 6.0 / Compact 7 loader expects
-them: fixed after the link and checked.
+"""The Windows CE ARM DLL's headers and code, as every CE 5.0 and later
+loader on every ARM generation takes them: checked.
 
-    ce_pe.py fix DLL     sets what the linker cannot, then checks
-    ce_pe.py check DLL   checks only; prints the figures
+    ce_pe.py check DLL   lists every way DLL falls short; prints its figures
 
-The linker writes machine 0x1C4 (ARMNT), which CE refuses, and a desktop
-subsystem, and leaves the export and import directories and the export
-tables at odd addresses. `fix` sets machine THUMB (0x1C2) and subsystem
-WINDOWS_CE_GUI (9), version 6.00, and moves both directories (the export
-tables with theirs) to 4-byte aligned room at the end of their section.
-`check` lists every way the image falls short (one reason a line); the
-ARM run's loader refuses a DLL for the same reasons.
+`problems` lists every way the image falls short (one reason a line): the
+machine (THUMB, 0x1C2: ARM code that may call and be called by Thumb
+code), subsystem WINDOWS_CE_GUI with a version no higher than 5.00 (the
+version is the lowest CE the image may run on; a CE 5.0 loader refuses a
+higher one), HIGHLOW base relocations only, aligned directories, no TLS,
+the version resource, coredll imports only, the one export, the size, and
+no instruction beyond ARMv4T (cmake/arm_code.py). The ARM run's loader
+refuses a DLL for the same reasons, judging the instructions by the CPU it
+emulates.
 """
 import struct
 import sys
 
+import arm_code
+
 MACHINE_THUMB = 0x1C2
 SUBSYSTEM_WINDOWS_CE_GUI = 9
 RELOC_ABSOLUTE, RELOC_HIGHLOW = 0, 3
+MAX_SUBSYSTEM_VERSION = (5, 0)
 SIZE_LIMIT = 16 * 1024
 DIR_EXPORT, DIR_IMPORT, DIR_RESOURCE, DIR_RELOC, DIR_TLS = 0, 1, 2, 5, 9
 
@@ -62,9 +66,6 @@ class Image:
 
     def directory(self, index):
         return struct.unpack_from("<II", self.data, self.opt + 96 + 8 * index)
-
-    def set_directory(self, index, rva, size):
-        struct.pack_into("<II", self.data, self.opt + 96 + 8 * index, rva, size)
 
     def section_of(self, rva):
         for s in self.sections:
@@ -133,15 +134,16 @@ class Image:
         return out
 
 
-def problems(image):
-    """Every way IMAGE falls short of what a CE loader takes; empty if none."""
+def problems(image, arch="4T"):
+    """Every way IMAGE falls short of what a CE loader takes on a CPU of
+    architecture ARCH (arm_code.ORDER); empty if none."""
     out = []
     if image.machine != MACHINE_THUMB:
         out.append("machine 0x%X, not THUMB (0x1C2)" % image.machine)
     if image.subsystem != SUBSYSTEM_WINDOWS_CE_GUI:
         out.append("subsystem %d, not WINDOWS_CE_GUI (9)" % image.subsystem)
-    if image.subsystem_version > (6, 0):
-        out.append("subsystem version %d.%02d above 6.00" % image.subsystem_version)
+    if image.subsystem_version > MAX_SUBSYSTEM_VERSION:
+        out.append("subsystem version %d.%02d above 5.00" % image.subsystem_version)
     if image.u16(image.coff + 18) & 0x0001:
         out.append("relocations stripped")
     relocations = image.relocations()
@@ -176,86 +178,25 @@ def problems(image):
             out.append("exports %s, not pluginPreInitMethod alone" % exports)
     except (ValueError, struct.error) as e:
         out.append("unreadable import or export tables: %s" % e)
+    try:
+        for rva, word, what, needed in arm_code.beyond(image, arch):
+            out.append("instruction %08X at RVA 0x%X (%s) %s" % (
+                word, rva, what, "is not for the DLL on any CPU" if needed == "none"
+                else "needs ARMv%s, beyond ARMv%s" % (needed, arch)))
+    except (ValueError, IndexError, struct.error) as e:
+        out.append("unreadable code: %s" % e)
     if len(image.data) > SIZE_LIMIT:
         out.append("%d bytes, above %d" % (len(image.data), SIZE_LIMIT))
     return out
 
 
-def append_aligned(image, section, blob):
-    """Places BLOB at the next 4-byte boundary past SECTION's contents, in
-    the file room its raw size already holds; returns its RVA."""
-    start = (section["vsize"] + 3) & ~3
-    if start + len(blob) > section["rawsize"]:
-        raise ValueError("no room in %s for %d bytes" % (section["name"], len(blob)))
-    at = section["rawptr"] + start
-    image.data[at:at + len(blob)] = blob
-    section["vsize"] = start + len(blob)
-    struct.pack_into("<I", image.data, section["header"] + 8, section["vsize"])
-    return section["rva"] + start
-
-
-def move_exports(image):
-    """Rebuilds the export directory and its tables, aligned, with ordinal
-    base 1 and no empty slots (lld leaves slot 0 empty, and aligns neither
-    the directory nor the tables after it)."""
-    rva, _ = image.directory(DIR_EXPORT)
-    if rva == 0:
-        return
-    d = struct.unpack("<IIHHIIIIIII", image.read(rva, 40))
-    dll = image.string(d[4]).encode() + b"\0"
-    entries = sorted(image.exports().items())
-    n = len(entries)
-    section = image.section_of(rva)
-    base = section["rva"] + ((section["vsize"] + 3) & ~3)
-    functions = base + 40
-    names = functions + 4 * n
-    ordinals = names + 4 * n
-    strings = ordinals + ((2 * n + 3) & ~3)
-    blob_names, string_rvas, at = b"", [], strings + len(dll)
-    for name, _ in entries:
-        string_rvas.append(at)
-        blob_names += name.encode() + b"\0"
-        at += len(name) + 1
-    blob = struct.pack("<IIHHIIIIIII", 0, d[1], d[2], d[3], strings, 1, n, n,
-                       functions, names, ordinals)
-    blob += b"".join(struct.pack("<I", target) for _, target in entries)
-    blob += b"".join(struct.pack("<I", s) for s in string_rvas)
-    blob += b"".join(struct.pack("<H", i) for i in range(n))
-    blob += b"\0" * (strings - ordinals - 2 * n) + dll + blob_names
-    image.set_directory(DIR_EXPORT, append_aligned(image, section, blob), len(blob))
-
-
-def move_imports(image):
-    """Moves the import descriptors to an aligned place; the lookup and
-    address tables they name stay where the code expects them."""
-    rva, size = image.directory(DIR_IMPORT)
-    if rva == 0 or rva % 4 == 0:
-        return
-    blob = image.read(rva, size)
-    image.set_directory(DIR_IMPORT, append_aligned(image, image.section_of(rva), blob), size)
-
-
-def fix(image):
-    struct.pack_into("<H", image.data, image.coff, MACHINE_THUMB)
-    struct.pack_into("<H", image.data, image.opt + 68, SUBSYSTEM_WINDOWS_CE_GUI)
-    struct.pack_into("<HH", image.data, image.opt + 48, 6, 0)
-    # Flags of desktop loaders only.
-    struct.pack_into("<H", image.data, image.opt + 70, 0)
-    move_exports(image)
-    move_imports(image)
-
-
 def main(argv):
-    if len(argv) != 3 or argv[1] not in ("fix", "check"):
+    if len(argv) != 3 or argv[1] != "check":
         sys.stderr.write(__doc__)
         return 2
     path = argv[2]
     with open(path, "rb") as f:
         image = Image(f.read())
-    if argv[1] == "fix":
-        fix(image)
-        with open(path, "wb") as f:
-            f.write(image.data)
     found = problems(image)
     for p in found:
         print("%s: %s" % (path, p), file=sys.stderr)

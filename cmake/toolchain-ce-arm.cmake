@@ -1,9 +1,12 @@
-# Windows CE on ARMv7 (Thumb-2), with Debian's clang and lld and the
-# mingw-w64 headers. The system is "Generic" so that CMake adds nothing of
-# its own: cmake/ce-arm.cmake compiles, links and fixes up the DLL itself.
+# Windows CE on ARM (ARMv4I: ARM code for ARMv4T, interworking with Thumb),
+# with Debian's clang and lld and the mingw-w64 headers. No ARM Windows
+# triple of clang emits anything but Thumb-2, so the code is compiled for
+# bare-metal ARMv4T (AAPCS, ELF objects) and cmake/ce-arm.cmake links and
+# writes the DLL itself. The system is "Generic" so that CMake adds nothing
+# of its own.
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR arm)
-set(CE_ARM_TARGET armv7-w64-windows-gnu)
+set(CE_ARM_TARGET armv4t-none-eabi)
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_ASM_COMPILER clang)

@@ -57,9 +57,11 @@ typedef uint16_t WideChar;
  * symbol the library exports: on Windows through dllexport, so that a DLL
  * linked without a .def file no longer exports every global; on other
  * systems through default visibility, meant for builds with
- * -fvisibility=hidden. The SDK's plugin.def and exports.map state the same
- * export for the linker; use them as well. */
-#if defined(_WIN32)
+ * -fvisibility=hidden (a Windows build compiled to ELF objects, whose export
+ * table is written after the link, counts as such a system). The SDK's
+ * plugin.def and exports.map state the same export for the linker; use them
+ * as well. */
+#if defined(_WIN32) && !defined(__ELF__)
 #define PLUGIN_EXPORT PLUGIN_EXTERN_C __declspec(dllexport)
 #elif defined(__GNUC__)
 #define PLUGIN_EXPORT PLUGIN_EXTERN_C __attribute__((visibility("default")))

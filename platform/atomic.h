@@ -5,7 +5,7 @@
 
 #include "platform.h"
 
-#if defined(__GNUC__) || defined(__clang__)
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32_WCE)
 
 inline int32_t atomicLoadRelaxed(const volatile int32_t* p) {
     return __atomic_load_n(p, __ATOMIC_RELAXED);
@@ -37,6 +37,30 @@ inline int32_t atomicLoadAcquire(const volatile int32_t* p) {
 }
 inline void atomicStoreRelease(volatile int32_t* p, int32_t v) {
     atomicExchange(p, v);
+}
+
+#elif defined(_WIN32_WCE) && defined(__arm__)
+/* Windows CE on ARM, built with clang for ARMv4T so that one DLL serves
+ * every ARM generation: the compiler has no lock-free atomics there, and
+ * SWP is neither on every CPU nor right on a multi-core one. The exchanges
+ * are coredll's own Interlocked calls (full barriers, right for each CPU
+ * the system runs on; platform/win/ce/coredll_stubs.S). A relaxed load is a
+ * plain load, so that a poll with nothing new makes no call. */
+extern "C" int32_t coredllInterlockedExchange(volatile int32_t* target, int32_t value);
+extern "C" int32_t coredllInterlockedCompareExchange(volatile int32_t* target, int32_t exchange,
+                                                     int32_t comparand);
+
+inline int32_t atomicExchange(volatile int32_t* p, int32_t v) {
+    return coredllInterlockedExchange(p, v);
+}
+inline int32_t atomicLoadRelaxed(const volatile int32_t* p) {
+    return *p;
+}
+inline int32_t atomicLoadAcquire(const volatile int32_t* p) {
+    return coredllInterlockedCompareExchange(const_cast<volatile int32_t*>(p), 0, 0);
+}
+inline void atomicStoreRelease(volatile int32_t* p, int32_t v) {
+    coredllInterlockedExchange(p, v);
 }
 
 #else

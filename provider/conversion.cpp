@@ -199,6 +199,15 @@ void preparePositionBuffer() {
     positionBuffer.dwSize = GPS_POSITION_SIZE;
 }
 
+void clearWorkingData() {
+    workingRecord = GpsRecord();
+    for (uint32_t w = 0; w < sizeof usedPrnBits / sizeof usedPrnBits[0]; ++w)
+        usedPrnBits[w] = 0;
+    for (uint32_t i = 0; i < SATELLITE_TABLE_SIZE; ++i)
+        workingSatellites[i] = SatelliteRecord();
+    workingInViewCount = 0;
+}
+
 void readPosition(GPSGetPositionFn fetch, GpsHandle device) {
     preparePositionBuffer();
     if (fetch(device, &positionBuffer, POSITION_MAXIMUM_AGE_MS, 0) != 0)

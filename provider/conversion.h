@@ -23,6 +23,11 @@ extern GPS_POSITION positionBuffer;
 /* Sets the version and size the driver expects in positionBuffer. */
 void preparePositionBuffer();
 
+/* Zeroes the working record, the satellite table and the used list, as at
+ * load, so that a new run hands out nothing of the one before. Only while
+ * no conversion runs: before the reader thread starts. */
+void clearWorkingData();
+
 /* One new-location signal: fetches a reading of DEVICE through FETCH into
  * positionBuffer and converts it. A failed fetch changes nothing. */
 void readPosition(GPSGetPositionFn fetch, GpsHandle device);

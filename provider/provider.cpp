@@ -198,6 +198,8 @@ int32_t PLUGIN_CALL PluginStart() {
     deviceBuffer.dwVersion = GPS_VERSION_1;
     deviceBuffer.dwSize = GPS_DEVICE_SIZE;
     preparePositionBuffer();
+    /* A run starts from nothing: no field of an earlier run is kept. */
+    clearWorkingData();
 
     for (int i = 0; i < kWaitCount; ++i) {
         PlatformHandle& event = waitEvents[kEventOrder[i]];

@@ -300,6 +300,35 @@ TEST_F(Provider, NothingOfAnEndedRunIsHandedOut) {
     EXPECT_TRUE(nothingNew());
 }
 
+TEST_F(Provider, ANewRunStartsFromNothing) {
+    ASSERT_NO_FATAL_FAILURE(startProvider());
+    driver->push(makeReading(3));
+    GpsRecord r;
+    std::vector<SatelliteRecord> table;
+    int32_t count = -1;
+    ASSERT_TRUE(fetchPosition(&r));
+    ASSERT_TRUE(fetchSatellites(&table, &count));
+    ASSERT_EQ(1, plugin->deInit());
+
+    // The next run's first reading marks only the position and elevations:
+    // every other field is as at load, none the previous run's.
+    ASSERT_EQ(1, plugin->init(host.context()));
+    ASSERT_EQ(1, plugin->start());
+    GPS_POSITION p = makeReading(4);
+    p.dwValidFields =
+        GPS_VALID_LATITUDE | GPS_VALID_LONGITUDE | GPS_VALID_SATELLITES_IN_VIEW_ELEVATION;
+    driver->push(p);
+    ASSERT_TRUE(fetchPosition(&r));
+    GpsRecord expected;
+    std::memset(&expected, 0, sizeof expected);
+    expected.longitude = 4.0f;
+    expected.latitude = 4.5f;
+    expected.fixStatus = FIX_3D;
+    EXPECT_EQ(0, std::memcmp(&expected, &r, sizeof r));
+    ASSERT_TRUE(fetchSatellites(&table, &count));
+    EXPECT_EQ(0, count);
+}
+
 // The readings that the ARM build's emulated run converts too (tests/arm):
 // every target hands out exactly the records worked out in records.bin.
 TEST_F(Provider, HandsOutTheSharedReadingsByteForByte) {

@@ -120,13 +120,11 @@ void platformEventClose(PlatformHandle event) {
     CloseHandle(static_cast<HANDLE>(event));
 }
 
+/* A PlatformHandle is a HANDLE: the events are waited on where they are. */
 uint32_t platformWaitAny(const PlatformHandle* events, uint32_t count, uint32_t timeoutMs) {
-    HANDLE handles[PLATFORM_MAX_WAIT_HANDLES];
     if (count == 0 || count > PLATFORM_MAX_WAIT_HANDLES)
         return PLATFORM_WAIT_FAILED;
-    for (uint32_t i = 0; i < count; ++i)
-        handles[i] = static_cast<HANDLE>(events[i]);
-    DWORD result = WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+    DWORD result = WaitForMultipleObjects(count, events, FALSE, timeoutMs);
     if (result < WAIT_OBJECT_0 + count)
         return result - WAIT_OBJECT_0;
     return result == WAIT_TIMEOUT ? PLATFORM_WAIT_TIMEOUT : PLATFORM_WAIT_FAILED;

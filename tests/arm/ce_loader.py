@@ -2,28 +2,36 @@
 enough to run the provider DLL as a CE device would, with a simulated
 GPSAPI.DLL and a host.
 
-The loader takes only what an older CE loader takes (cmake/ce_pe.py), maps
-the image away from its preferred base so that every HIGHLOW relocation is
-applied, and resolves the coredll imports to the implementations below.
-Threads are scheduled cooperatively: a thread runs until it blocks in a
-wait or a sleep, the host's thread first; time is virtual and advances
-only when every thread waits.
+The CPU is one of CPUS, a core of each ARM generation CE runs on. The
+loader takes only what an older CE loader takes (cmake/ce_pe.py), and only
+instructions that CPU has; it maps the image away from its preferred base
+so that every HIGHLOW relocation is applied, and resolves the coredll
+imports to the implementations below. Every entry of coredll, GPSAPI.DLL
+and the host is Thumb code, as it may be on an ARMV4I system, so the DLL
+must enter each with `bx`; every stack starts 4 mod 8, the alignment CE
+guarantees. Threads are scheduled cooperatively: a thread runs until it
+blocks in a wait or a sleep, the host's thread first; time is virtual and
+advances only when every thread waits.
 """
 import ctypes
 import struct
 
-from unicorn import (UC_ARCH_ARM, UC_HOOK_CODE, UC_HOOK_MEM_INVALID, UC_MODE_THUMB, Uc,
-                     UcError)
-from unicorn.arm_const import (UC_ARM_REG_LR, UC_ARM_REG_PC, UC_ARM_REG_R0, UC_ARM_REG_R1,
-                               UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_SP)
+from unicorn import (UC_ARCH_ARM, UC_ERR_INSN_INVALID, UC_HOOK_CODE, UC_HOOK_MEM_INVALID,
+                     UC_MODE_ARM, Uc, UcError)
+from unicorn import arm_const
+from unicorn.arm_const import (UC_ARM_REG_CPSR, UC_ARM_REG_LR, UC_ARM_REG_PC, UC_ARM_REG_R0,
+                               UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_SP)
 
 from pe_map import bind_imports, ce_pe, map_image, read_image
+
+import arm_code  # noqa: E402 (found through pe_map's path)
 
 LOAD_BASE = 0x00400000  # not the DLL's preferred base
 TRAP_BASE = 0x7F000000  # host-side entries: one `bx lr` each
 HOST_BASE = 0x50000000  # the host's own data
 STACK_BASE = 0x60000000
 STACK_SIZE = 0x10000
+STACK_SKEW = 4  # a stack starts this far below an 8-byte boundary
 WAIT_TIMEOUT = 258
 WAIT_FAILED = 0xFFFFFFFF
 INFINITE = 0xFFFFFFFF
@@ -31,6 +39,16 @@ DRIVER_HANDLE = 0x4D000000
 DEVICE_HANDLE = 0x4E000000
 DRIVER_ENTRIES = ("GPSOpenDevice", "GPSCloseDevice", "GPSGetPosition", "GPSGetDeviceState")
 ARG_REGS = (UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3)
+THUMB_BX_LR = b"\x70\x47\x00\xbf"  # bx lr; nop
+
+# name: (unicorn's CPU model, architecture as in cmake/arm_code.py, core)
+CPUS = {
+    "TI925T": ("UC_CPU_ARM_TI925T", "4T", "ARMv4T, an ARM9TDMI-class core"),
+    "ARM926": ("UC_CPU_ARM_926", "5TE", "ARMv5TE, ARM926EJ-S"),
+    "PXA270": ("UC_CPU_ARM_PXA270", "5TE", "ARMv5TE, XScale"),
+    "ARM1176": ("UC_CPU_ARM_1176", "6", "ARMv6, ARM1176JZF-S"),
+    "CORTEX_A8": ("UC_CPU_ARM_CORTEX_A8", "7", "ARMv7-A, Cortex-A8"),
+}
 
 
 class LoadRefused(Exception):
@@ -79,9 +97,13 @@ class SimulatedDriver:
 
 
 class CeMachine:
-    def __init__(self, dll_path, driver=None):
+    def __init__(self, dll_path, driver=None, cpu="TI925T"):
         self.driver = driver
-        self.uc = Uc(UC_ARCH_ARM, UC_MODE_THUMB)
+        self.cpu = cpu
+        model, self.arch, _ = CPUS[cpu]
+        self.uc = Uc(UC_ARCH_ARM, UC_MODE_ARM)
+        self.uc.ctl_set_cpu_model(getattr(arm_const, model))
+        self.stack_starts = []  # sp of every host call and thread, at its start
         self.handles = {}
         self.next_handle = 0x100
         self.threads = []
@@ -103,14 +125,14 @@ class CeMachine:
 
     def _load(self, path):
         image = read_image(path)
-        reasons = ce_pe.problems(image)
+        reasons = ce_pe.problems(image, self.arch)
         if reasons:
-            raise LoadRefused("; ".join(reasons))
+            raise LoadRefused("%s: %s" % (self.cpu, "; ".join(reasons)))
         self.image = image
         uc = self.uc
         size, self.relocations = map_image(uc, image, LOAD_BASE)
         uc.mem_map(TRAP_BASE, 0x1000)
-        uc.mem_write(TRAP_BASE, b"\x70\x47\x00\xbf" * 0x400)  # bx lr; nop
+        uc.mem_write(TRAP_BASE, THUMB_BX_LR * 0x400)
         uc.mem_map(HOST_BASE, 0x100000)
         uc.mem_map(STACK_BASE, STACK_SIZE * 8)
         self.return_trap = self._trap("(host call return)", self._host_return)
@@ -180,6 +202,12 @@ class CeMachine:
         name, function = self.traps.get(address, (None, None))
         if function is None:
             raise EmulationFault("jump into the trap page at 0x%X" % address)
+        if not uc.reg_read(UC_ARM_REG_CPSR) & 0x20:
+            # An entry reached without `bx`: on ARMv4T the CPU would run
+            # the Thumb entry as ARM code.
+            self.fault = "%s entered in ARM state" % name
+            uc.emu_stop()
+            return
         self.last_call = name
         result = function(self._arg)
         if isinstance(result, Block):
@@ -203,6 +231,16 @@ class CeMachine:
             address, uc.reg_read(UC_ARM_REG_PC), self.current.name)
         return False
 
+    def _lacked(self):
+        """Why the CPU refused the instruction at pc."""
+        pc = self.uc.reg_read(UC_ARM_REG_PC)
+        if self.uc.reg_read(UC_ARM_REG_CPSR) & 0x20:
+            return ": Thumb code at 0x%X, which the DLL does not have" % pc
+        word = self.u32(pc)
+        what, needed = arm_code.requirement(word)[::-1]
+        return ": the %s (ARMv%s) lacks instruction %08X (%s, ARMv%s)" % (
+            self.cpu, self.arch, word, what, needed)
+
     def _host_return(self, arg):
         self.current.state, self.current.result = "done", arg(0)
         self.uc.emu_stop()
@@ -223,16 +261,19 @@ class CeMachine:
             start, thread.start = thread.start, None
             if start is None:
                 raise EmulationFault("%s has nowhere to resume" % thread.name)
+            self.stack_starts.append(uc.reg_read(UC_ARM_REG_SP))
         thread.state = "running"
         try:
-            uc.emu_start(start | 1, 0xFFFFFFF0)
+            # Bit 0 of the address selects the state: the DLL is ARM code.
+            uc.emu_start(start, 0xFFFFFFF0)
         except UcError as e:
-            raise EmulationFault("%s: %s (pc 0x%X, last call %s)%s" % (
+            raise EmulationFault("%s: %s (pc 0x%X, last call %s)%s%s" % (
                 thread.name, e, uc.reg_read(UC_ARM_REG_PC), self.last_call,
-                ", " + self.fault if self.fault else ""))
+                ", " + self.fault if self.fault else "",
+                self._lacked() if e.errno == UC_ERR_INSN_INVALID else ""))
         if thread.state == "running":
-            raise EmulationFault("%s stopped outside any call (pc 0x%X)" % (
-                thread.name, uc.reg_read(UC_ARM_REG_PC)))
+            raise EmulationFault("%s stopped outside any call (pc 0x%X)%s" % (
+                thread.name, uc.reg_read(UC_ARM_REG_PC), ": " + self.fault if self.fault else ""))
 
     def _release_ready(self):
         for t in self.threads + [self.host_thread]:
@@ -264,7 +305,7 @@ class CeMachine:
         saved = uc.context_save()
         for reg, value in zip(ARG_REGS, args):
             uc.reg_write(reg, value & 0xFFFFFFFF)
-        uc.reg_write(UC_ARM_REG_SP, STACK_BASE + STACK_SIZE)
+        uc.reg_write(UC_ARM_REG_SP, STACK_BASE + STACK_SIZE - STACK_SKEW)
         uc.reg_write(UC_ARM_REG_LR, self.return_trap)
         host.context, host.start, host.state = uc.context_save(), address, "ready"
         uc.context_restore(saved)
@@ -371,7 +412,7 @@ class CeMachine:
         index = len(self.threads) + 1
         saved = uc.context_save()
         uc.reg_write(UC_ARM_REG_R0, arg(3))
-        uc.reg_write(UC_ARM_REG_SP, STACK_BASE + STACK_SIZE * (index + 1))
+        uc.reg_write(UC_ARM_REG_SP, STACK_BASE + STACK_SIZE * (index + 1) - STACK_SKEW)
         uc.reg_write(UC_ARM_REG_LR, self.exit_trap)
         thread = Thread("thread %d" % index, arg(2), uc.context_save())
         uc.context_restore(saved)
@@ -411,6 +452,17 @@ class CeMachine:
     def k_memset(self, arg):
         self.uc.mem_write(arg(0), bytes([arg(1) & 0xFF]) * arg(2))
         return arg(0)
+
+    def k_InterlockedExchange(self, arg):
+        old = self.u32(arg(0))
+        self.write_u32(arg(0), arg(1))
+        return old
+
+    def k_InterlockedCompareExchange(self, arg):
+        old = self.u32(arg(0))
+        if old == arg(2) & 0xFFFFFFFF:
+            self.write_u32(arg(0), arg(1))
+        return old
 
     def k___muls(self, arg):
         return single_bits(float_of(arg(0)) * float_of(arg(1)))

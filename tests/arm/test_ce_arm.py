@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """The CE ARM orvane.dll, run on an emulated ARM CPU through ce_loader, as
 a CE host runs it: descriptor, settings, Start/Stop/DeInit, the readings
-shared with the x86 builds (records.bin, byte for byte), a missing driver
-library or entry, and what an older CE loader refuses.
+shared with the x86 builds (records.bin, byte for byte), a new run after
+DeInit, a missing driver library or entry, and what an older CE loader or
+the CPU refuses.
 
-    test_ce_arm.py DLL [unittest options]
+    test_ce_arm.py DLL [CPU] [unittest options]
+
+CPU is one of ce_loader.CPUS (default TI925T, the oldest generation).
 """
 import os
 import shutil
@@ -17,6 +20,9 @@ import ce_loader as ce
 from readings import shared_readings
 
 DLL = None
+CPU = "TI925T"
+# What an idle poll must not run: swaps, exclusive accesses, barriers.
+LOCKED = ("swp", "ldrex/strex", "barrier (dmb, dsb, isb)")
 
 
 class Host:
@@ -24,7 +30,8 @@ class Host:
 
     def __init__(self, driver=True, path=None):
         """DRIVER: a SimulatedDriver, True for a complete one, None for none."""
-        self.m = ce.CeMachine(path or DLL, ce.SimulatedDriver() if driver is True else driver)
+        self.m = ce.CeMachine(path or DLL, ce.SimulatedDriver() if driver is True else driver,
+                              CPU)
         self.descriptor = self.m.call(self.m.entry)
         self.slots = struct.unpack("<16I", self.m.read(self.descriptor, 64))
         self.context = self.m.host_context()
@@ -118,16 +125,23 @@ class Lifecycle(unittest.TestCase):
             self.assertTrue(h.nothing_new(), i)
         idle = []
         for poll in (h.position, h.satellites):
+            calls = len(m.journal)
             idle.append(m.count(m.host_thread, poll))
-            # No exclusive access (LDREX/STREX) and no barrier (DMB) when idle.
-            locked = [i.hex() for i in m.executed if len(i) == 4 and i[1] == 0xE8
-                      and i[0] >> 4 in (4, 5) or i[:2] == b"\xbf\xf3"]
+            # No swap, exclusive access or barrier, and no call when idle.
+            words = [struct.unpack("<I", i)[0] for i in m.executed]
+            locked = [w for w in words if ce.arm_code.requirement(w)[1] in LOCKED]
             self.assertEqual([], locked)
+            self.assertEqual([], [w for w in words if w & 0x0F000000 == 0x0B000000
+                                  or w == 0xE1A0E00F])  # bl; mov lr, pc
+            self.assertEqual(calls, len(m.journal))
         worst = conversions[-1]  # 12 used satellites, none of them in view
-        print("\n[ figures  ] ARM: %d readings converted, %d to %d instructions each "
+        print("\n[ figures  ] ARM %s: %d readings converted, %d to %d instructions each "
               "(mean %.0f, the 12-used-none-in-view case %d), idle polls %d and %d instructions"
-              % (len(conversions), min(conversions), max(conversions),
+              % (CPU, len(conversions), min(conversions), max(conversions),
                  sum(conversions) / len(conversions), worst, idle[0], idle[1]))
+        # Every stack the DLL ran on started 4 mod 8, as CE guarantees no more.
+        self.assertEqual([4] * len(m.stack_starts), [sp % 8 for sp in m.stack_starts])
+        self.assertGreater(len(m.stack_starts), 2)
         self.assertLessEqual(max(idle), 10)
         self.assertLessEqual(max(conversions), 600)
         self.assertEqual(1, h.deinit())
@@ -151,6 +165,32 @@ class Lifecycle(unittest.TestCase):
         self.assertTrue(h.nothing_new())
         self.assertEqual(1, h.deinit())
         self.assertEqual({}, m.handles)
+
+    def test_a_new_run_starts_from_nothing(self):
+        h = self.started()
+        m = h.m
+        m.push(shared_readings()[-1][0])  # every field valid, 12 satellites
+        m.settle()
+        self.assertEqual(1, h.position())
+        self.assertEqual(1, h.satellites())
+        self.assertEqual(1, h.deinit())
+        self.assertEqual(1, h.init())
+        self.assertEqual(1, h.start())
+        m.settle()
+        # The next run's first reading marks only the position and elevations.
+        reading = bytearray(shared_readings()[0][0])
+        struct.pack_into("<I", reading, 8, 0x2 | 0x4 | 0x8000)
+        m.push(bytes(reading))
+        m.settle()
+        self.assertEqual(1, h.position())
+        lat, lon, fix = struct.unpack_from("<32xdd28xI", reading)
+        fix_status = {1: 2, 2: 3}.get(fix, 0)
+        expected = struct.pack("<8fi6BH", ce.float_of(ce.single_bits(lon)),
+                               ce.float_of(ce.single_bits(lat)), *[0] * 7, fix_status, *[0] * 6)
+        self.assertEqual(expected, m.read(h.record, 44))
+        self.assertEqual(1, h.satellites())
+        self.assertEqual(0, m.u32(h.count))
+        self.assertEqual(1, h.deinit())
 
     def test_a_failed_wait_pauses_the_reader_for_5000_ms(self):
         h = self.started()
@@ -221,17 +261,46 @@ class Loader(unittest.TestCase):
             at = image.offset(name)
             image.data[at:at + 11] = b"msvcrt.dll\0"
 
+        def newer_subsystem(image):  # CE 6.0's, which a CE 5.0 loader refuses
+            struct.pack_into("<HH", image.data, image.opt + 48, 6, 0)
+
         for patch, reason in ((machine, "machine 0x1C4"), (subsystem, "subsystem 2"),
+                              (newer_subsystem, "subsystem version 6.00"),
                               (relocation, "relocation types [5]"),
                               (import_dll, "imports from ['msvcrt.dll']")):
             with self.subTest(reason=reason):
                 self.assertIn(reason, self.refusal(patch))
 
 
+    def test_refuses_an_instruction_the_cpu_lacks(self):
+        # The DLL's entry starts with one each CPU lacks.
+        lacked = {"TI925T": (0xE16F0F10, "clz", "ARMv5T"),
+                  "ARM926": (0xE1910F9F, "ldrex/strex", "ARMv6"),
+                  "PXA270": (0xE1910F9F, "ldrex/strex", "ARMv6"),
+                  "ARM1176": (0xE3000001, "movw/movt", "ARMv6T2"),
+                  "CORTEX_A8": (0xEE070F9A, "coprocessor instruction", "not for the DLL")}
+        word, what, needed = lacked[CPU]
+
+        def entry(image):
+            struct.pack_into("<I", image.data, image.offset(image.entry), word)
+
+        reason = self.refusal(entry)
+        self.assertIn("%s: instruction %08X at RVA 0x%X (%s)"
+                      % (CPU, word, self.entry_rva(), what), reason)
+        self.assertIn(needed, reason)
+
+    def entry_rva(self):
+        with open(DLL, "rb") as f:
+            return ce.ce_pe.Image(f.read()).entry
+
+
 if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     DLL = sys.argv.pop(1)
+    if len(sys.argv) > 1 and sys.argv[1] in ce.CPUS:
+        CPU = sys.argv.pop(1)
+    print("%s on %s (%s)" % (DLL, CPU, ce.CPUS[CPU][2]))
     try:
         Host()
     except ce.LoadRefused as e:

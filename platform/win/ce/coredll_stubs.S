@@ -1,26 +1,35 @@
-/* Calls into coredll.dll for the Windows CE ARM build. Each stub loads its
- * import address slot through a literal word, so that the only relocation
- * is a 32-bit absolute one (HIGHLOW), which every CE loader applies; the
- * linker's own import thunks would use a MOVW/MOVT pair instead. */
+/* Calls into coredll.dll for the Windows CE ARM build (ARM code, ARMv4T).
+ *
+ * Each stub loads its import address slot through a literal word, so that
+ * the only relocation is a 32-bit absolute one (HIGHLOW), and enters the
+ * entry with `bx`: on an ARMv4T system coredll may be Thumb code, and
+ * neither `ldr pc` nor `mov pc` switches state there.
+ *
+ * The slots are ours too: one word each in a section .ce_iat.<entry>, named
+ * __imp_<entry>. The linker keeps the slots of the stubs that are called,
+ * and cmake/ce_elf2pe.py makes them the image's import address table,
+ * filled by the CE loader. */
     .syntax unified
-    .thumb
+    .arm
 
 .macro coredll_stub name, entry
-    .section .text$\name,"xr",discard,\name
+    .section .ce_iat.\entry,"aw",%progbits
+    .p2align 2
+    .globl __imp_\entry
+__imp_\entry:
+    .long 0
+
+    .section .text.\name,"ax",%progbits
     .globl \name
-    .def \name
-    .scl 2
-    .type 32
-    .endef
+    .type \name, %function
     .p2align 2
-    .thumb_func
 \name:
-    ldr.w r12, 1f
-    ldr.w r12, [r12]
+    ldr r12, 1f
+    ldr r12, [r12]
     bx r12
-    .p2align 2
 1:
     .long __imp_\entry
+    .size \name, . - \name
 .endm
 
     coredll_stub CloseHandle, CloseHandle
@@ -42,19 +51,36 @@
     coredll_stub WriteFile, WriteFile
     coredll_stub memcpy, memcpy
     coredll_stub memset, memset
-    /* The single precision helpers, under coredll's names. */
-    coredll_stub __mulsf3, __muls
-    coredll_stub __truncdfsf2, __dtos
+    /* The system's exchanges (platform/atomic.h). */
+    coredll_stub coredllInterlockedExchange, InterlockedExchange
+    coredll_stub coredllInterlockedCompareExchange, InterlockedCompareExchange
+    /* The single precision helpers the compiler calls, under coredll's
+     * names: both take and return their values in the same registers. */
+    coredll_stub __aeabi_fmul, __muls
+    coredll_stub __aeabi_d2f, __dtos
+
+/* The compiler's clear of r1 bytes at r0, which coredll's memset does with
+ * its arguments in another order. */
+    .section .text.__aeabi_memclr,"ax",%progbits
+    .globl __aeabi_memclr
+    .globl __aeabi_memclr4
+    .globl __aeabi_memclr8
+    .type __aeabi_memclr, %function
+    .p2align 2
+__aeabi_memclr:
+__aeabi_memclr4:
+__aeabi_memclr8:
+    mov r2, r1
+    mov r1, #0
+    b memset
+    .size __aeabi_memclr, . - __aeabi_memclr
 
 /* The DLL's entry: no C runtime to start, nothing to do. */
-    .section .text$DllEntry,"xr"
+    .section .text.DllEntry,"ax",%progbits
     .globl DllEntry
-    .def DllEntry
-    .scl 2
-    .type 32
-    .endef
+    .type DllEntry, %function
     .p2align 2
-    .thumb_func
 DllEntry:
-    movs r0, #1
+    mov r0, #1
     bx lr
+    .size DllEntry, . - DllEntry
