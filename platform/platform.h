@@ -35,9 +35,9 @@ PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken);
  * no other handle can write it: on Windows the open shares reading only, on
  * POSIX the file must take a non-blocking advisory lock. Null otherwise. */
 PlatformHandle platformFileOpenForRepair(const WideChar* path);
-/* Writes SIZE bytes at OFFSET, in one positioned write where the system has
- * one (no separate seek). False on any failure; some of the bytes may then
- * have been written. */
+/* Writes SIZE bytes at OFFSET in one write: a positioned one on POSIX, a
+ * seek and a write on Windows (the cheaper pair under Wine). False on any
+ * failure; some of the bytes may then have been written. */
 bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size);
 /* Reads up to SIZE bytes at OFFSET into DATA; *got receives how many (fewer
  * at the end of the file). False on a failure. */

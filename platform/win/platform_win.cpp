@@ -74,21 +74,13 @@ bool platformFileReadAt(PlatformHandle file, uint32_t offset, void* data, size_t
                         size_t* got) {
     char* p = static_cast<char*>(data);
     *got = 0;
+    if (!seekTo(file, offset))
+        return false;
     while (*got < size) {
         DWORD read = 0;
-#if defined(_WIN32_WCE)
-        if (!seekTo(file, offset + static_cast<uint32_t>(*got)) ||
-            !ReadFile(static_cast<HANDLE>(file), p + *got, static_cast<DWORD>(size - *got), &read,
+        if (!ReadFile(static_cast<HANDLE>(file), p + *got, static_cast<DWORD>(size - *got), &read,
                       NULL))
             return false;
-#else
-        OVERLAPPED at;
-        ZeroMemory(&at, sizeof at);
-        at.Offset = offset + static_cast<DWORD>(*got);
-        if (!ReadFile(static_cast<HANDLE>(file), p + *got, static_cast<DWORD>(size - *got), &read,
-                      &at))
-            return GetLastError() == ERROR_HANDLE_EOF;
-#endif
         if (read == 0)
             break;
         *got += read;
@@ -152,23 +144,17 @@ void platformFolderClose(PlatformHandle handle) {
 }
 
 bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size) {
+    /* A seek and a plain write: under Wine a write at an offset (OVERLAPPED)
+     * costs a round trip to its server, and CE has no other way. The file
+     * pointer is the recorder's alone, and the bytes still go out in one
+     * write. */
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         DWORD written = 0;
-#if defined(_WIN32_WCE)
-        /* CE writes at the file pointer only. */
         if (!seekTo(file, offset) ||
             !WriteFile(static_cast<HANDLE>(file), p, static_cast<DWORD>(size), &written, NULL) ||
             written == 0)
             return false;
-#else
-        OVERLAPPED at;
-        ZeroMemory(&at, sizeof at);
-        at.Offset = offset;
-        if (!WriteFile(static_cast<HANDLE>(file), p, static_cast<DWORD>(size), &written, &at) ||
-            written == 0)
-            return false;
-#endif
         p += written;
         offset += written;
         size -= written;
@@ -177,7 +163,8 @@ bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data,
 }
 
 bool platformFileTruncate(PlatformHandle file, uint32_t size) {
-    /* The file pointer is of no other use: every write names its offset. */
+    /* Every write and read seeks first: where the pointer is left is no
+     * matter. */
     return seekTo(file, size) && SetEndOfFile(static_cast<HANDLE>(file)) != 0;
 }
 
