@@ -17,7 +17,9 @@ struct LocalTime {
 };
 /* The wall-clock date and time in the system's local time zone. */
 void platformLocalTime(LocalTime* out);
-/* Milliseconds of a clock that the wall clock's changes do not move. It
+/* Milliseconds of a clock that the wall clock's changes do not move (not in
+ * the Windows CE build, like the repair, reading, flushing and folder calls
+ * below: only the recorder, a desktop plugin, uses them). It
  * wraps after 49 days: only differences of two readings mean anything. */
 uint32_t platformMonotonicMs();
 

@@ -26,12 +26,17 @@ void platformLocalTime(LocalTime* out) {
     out->second = now.wSecond;
 }
 
+#if !defined(_WIN32_WCE)
+/* The recorder's calls, desktop Windows only: the CE build serves the
+ * provider, which needs none of them. */
 uint32_t platformMonotonicMs() {
     return GetTickCount();
 }
+#endif
 
 namespace {
 
+#if !defined(_WIN32_WCE)
 /* The one folder listing, and whether its first entry is still unread. */
 struct Listing {
     HANDLE find;
@@ -39,6 +44,7 @@ struct Listing {
     WIN32_FIND_DATAW entry;
 };
 Listing listing;
+#endif
 
 /* Moves the file pointer to OFFSET, which may exceed 2 GiB. */
 bool seekTo(PlatformHandle file, uint32_t offset) {
@@ -63,6 +69,7 @@ PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken) {
     return 0;
 }
 
+#if !defined(_WIN32_WCE)
 PlatformHandle platformFileOpenForRepair(const WideChar* path) {
     /* Sharing reading only: the open fails while another handle may write. */
     HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
@@ -142,6 +149,8 @@ bool platformFolderNext(PlatformHandle handle, WideChar* name, size_t capacity) 
 void platformFolderClose(PlatformHandle handle) {
     FindClose(static_cast<Listing*>(handle)->find);
 }
+
+#endif
 
 bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size) {
     /* A seek and a plain write: under Wine a write at an offset (OVERLAPPED)
