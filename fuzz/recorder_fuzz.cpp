@@ -353,6 +353,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (m.recording && m.open)
                 m.closeFile();
             m.expectNoFile();
+            m.recording = false;
             break;
         case 4:
             if (pluginPreInitMethod() != plugin ||

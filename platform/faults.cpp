@@ -9,6 +9,8 @@
 
 #include "../contract/plugin.h"
 
+#include <string.h>
+
 #if !defined(__GNUC__) && !defined(__clang__)
 #error "the fault-injection build needs the GCC atomic builtins"
 #endif
@@ -16,6 +18,15 @@
 /* The system side, under the names system*. */
 #define platformLocalTime systemLocalTime
 #define platformFileCreateNew systemFileCreateNew
+#define platformFolderClose systemFolderClose
+#define platformFolderNext systemFolderNext
+#define platformFolderOpen systemFolderOpen
+#define platformFolderSync systemFolderSync
+#define platformFileFlush systemFileFlush
+#define platformFileSize systemFileSize
+#define platformFileReadAt systemFileReadAt
+#define platformFileOpenForRepair systemFileOpenForRepair
+#define platformMonotonicMs systemMonotonicMs
 #define platformFileWriteAt systemFileWriteAt
 #define platformFileTruncate systemFileTruncate
 #define platformFileClose systemFileClose
@@ -37,6 +48,15 @@
 #endif
 #undef platformLocalTime
 #undef platformFileCreateNew
+#undef platformFolderClose
+#undef platformFolderNext
+#undef platformFolderOpen
+#undef platformFolderSync
+#undef platformFileFlush
+#undef platformFileSize
+#undef platformFileReadAt
+#undef platformFileOpenForRepair
+#undef platformMonotonicMs
 #undef platformFileWriteAt
 #undef platformFileTruncate
 #undef platformFileClose
@@ -140,6 +160,67 @@ void journal(PlatformRelease what) {
         atomicStoreRelease(&releases[i], what);
 }
 
+/* ---- The file journal ---- */
+
+PlatformFileJournal fileJournal;
+volatile int32_t filesCreated;
+/* The journal's number of each open file handed out by creation; 0 for
+ * files opened otherwise. */
+PlatformHandle journaled[kTableSize];
+int32_t journaledNumber[kTableSize];
+
+int32_t journalNumberOf(PlatformHandle file) {
+    for (int i = 0; i < kTableSize; ++i) {
+        if (journaled[i] == file)
+            return journaledNumber[i];
+    }
+    return 0;
+}
+
+/* Notes OP on FILE (a created one only), with SIZE bytes of DATA. */
+void journalFile(PlatformJournalOp op, PlatformHandle file, uint32_t offset, const void* data,
+                 uint32_t size) {
+    spinLockAcquire(&tableLock);
+    const int32_t number = journalNumberOf(file);
+    PlatformFileJournal& j = fileJournal;
+    if (number != 0 && (j.count >= FAULT_JOURNAL_ENTRIES || size > FAULT_JOURNAL_DATA - j.dataUsed))
+        j.overflowed = 1;
+    else if (number != 0) {
+        PlatformJournalEntry& e = j.entries[j.count++];
+        e.op = op;
+        e.file = number;
+        e.offset = offset;
+        e.size = size;
+        e.data = j.dataUsed;
+        if (size > 0)
+            memcpy(j.data + j.dataUsed, data, size);
+        j.dataUsed += size;
+    }
+    if (op == FILE_JOURNAL_CLOSE) {
+        for (int i = 0; i < kTableSize; ++i) {
+            if (journaled[i] == file)
+                journaled[i] = 0;
+        }
+    }
+    spinLockRelease(&tableLock);
+}
+
+void journalCreated(PlatformHandle file) {
+    spinLockAcquire(&tableLock);
+    for (int i = 0; i < kTableSize; ++i) {
+        if (journaled[i] == 0) {
+            journaled[i] = file;
+            journaledNumber[i] = atomicAdd(&filesCreated, 1);
+            break;
+        }
+    }
+    spinLockRelease(&tableLock);
+    journalFile(FILE_JOURNAL_CREATE, file, 0, 0, 0);
+}
+
+volatile int32_t clockSimulated;
+volatile uint32_t clockNow;
+
 } // namespace
 
 /* ---- The platform calls ---- */
@@ -148,15 +229,77 @@ void platformLocalTime(LocalTime* out) {
     systemLocalTime(out);
 }
 
+uint32_t platformMonotonicMs() {
+    if (atomicLoadAcquire(&clockSimulated))
+        return __atomic_load_n(&clockNow, __ATOMIC_ACQUIRE);
+    return systemMonotonicMs();
+}
+
 PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken) {
     if (shouldFail(FAULT_FILE_CREATE)) {
         *nameTaken = false;
         return 0;
     }
     PlatformHandle file = systemFileCreateNew(path, nameTaken);
+    if (file != 0) {
+        track(FILES, file);
+        journalCreated(file);
+    }
+    return file;
+}
+
+PlatformHandle platformFileOpenForRepair(const WideChar* path) {
+    PlatformHandle file = systemFileOpenForRepair(path);
     if (file != 0)
         track(FILES, file);
     return file;
+}
+
+bool platformFileReadAt(PlatformHandle file, uint32_t offset, void* data, size_t size,
+                        size_t* got) {
+    *got = 0;
+    return findHandle(FILES, file, false) && systemFileReadAt(file, offset, data, size, got);
+}
+
+bool platformFileSize(PlatformHandle file, uint32_t* size) {
+    return findHandle(FILES, file, false) && systemFileSize(file, size);
+}
+
+bool platformFileFlush(PlatformHandle file) {
+    if (shouldFail(FAULT_FILE_FLUSH) || !findHandle(FILES, file, false))
+        return false;
+    const bool flushed = systemFileFlush(file);
+    if (flushed)
+        journalFile(FILE_JOURNAL_FLUSH, file, 0, 0, 0);
+    return flushed;
+}
+
+void platformFolderSync(const WideChar* path) {
+    systemFolderSync(path);
+    /* Only the POSIX side has a folder to sync. */
+#if !defined(_WIN32)
+    spinLockAcquire(&tableLock);
+    PlatformHandle last = 0;
+    for (int i = 0; i < kTableSize; ++i) {
+        if (journaled[i] != 0 && journaledNumber[i] == filesCreated)
+            last = journaled[i];
+    }
+    spinLockRelease(&tableLock);
+    if (last != 0)
+        journalFile(FILE_JOURNAL_FOLDER_SYNC, last, 0, 0, 0);
+#endif
+}
+
+PlatformHandle platformFolderOpen(const WideChar* folder) {
+    return systemFolderOpen(folder);
+}
+
+bool platformFolderNext(PlatformHandle listing, WideChar* name, size_t capacity) {
+    return systemFolderNext(listing, name, capacity);
+}
+
+void platformFolderClose(PlatformHandle listing) {
+    systemFolderClose(listing);
 }
 
 bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size) {
@@ -166,22 +309,31 @@ bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data,
     if (fail || !findHandle(FILES, file, false))
         return false;
     if (partial) {
-        systemFileWriteAt(file, offset, data, (size + 1) / 2);
+        if (systemFileWriteAt(file, offset, data, (size + 1) / 2))
+            journalFile(FILE_JOURNAL_WRITE, file, offset, data,
+                        static_cast<uint32_t>((size + 1) / 2));
         return false;
     }
-    return systemFileWriteAt(file, offset, data, size);
+    const bool written = systemFileWriteAt(file, offset, data, size);
+    if (written)
+        journalFile(FILE_JOURNAL_WRITE, file, offset, data, static_cast<uint32_t>(size));
+    return written;
 }
 
 bool platformFileTruncate(PlatformHandle file, uint32_t size) {
     if (shouldFail(FAULT_FILE_TRUNCATE) || !findHandle(FILES, file, false))
         return false;
-    return systemFileTruncate(file, size);
+    const bool cut = systemFileTruncate(file, size);
+    if (cut)
+        journalFile(FILE_JOURNAL_TRUNCATE, file, size, 0, 0);
+    return cut;
 }
 
 bool platformFileClose(PlatformHandle file) {
     const bool fail = shouldFail(FAULT_FILE_CLOSE);
     if (!findHandle(FILES, file, true))
         return false;
+    journalFile(FILE_JOURNAL_CLOSE, file, 0, 0, 0);
     /* A failed close still releases the handle, as the systems do. */
     const bool closed = systemFileClose(file);
     return closed && !fail;
@@ -303,4 +455,21 @@ PLUGIN_EXPORT void PLUGIN_CALL platformFaultsRead(PlatformFaultCounters* out) {
     out->releaseCount = atomicLoadAcquire(&releaseCount);
     for (int i = 0; i < FAULT_RELEASE_JOURNAL_SIZE; ++i)
         out->releases[i] = atomicLoadAcquire(&releases[i]);
+}
+
+PLUGIN_EXPORT const PlatformFileJournal* PLUGIN_CALL platformFaultsJournal(void) {
+    return &fileJournal;
+}
+
+PLUGIN_EXPORT void PLUGIN_CALL platformFaultsJournalClear(void) {
+    spinLockAcquire(&tableLock);
+    fileJournal.count = 0;
+    fileJournal.dataUsed = 0;
+    fileJournal.overflowed = 0;
+    spinLockRelease(&tableLock);
+}
+
+PLUGIN_EXPORT void PLUGIN_CALL platformFaultsClock(int32_t simulated, uint32_t nowMs) {
+    __atomic_store_n(&clockNow, nowMs, __ATOMIC_RELEASE);
+    atomicStoreRelease(&clockSimulated, simulated);
 }

@@ -25,7 +25,8 @@ enum PlatformFaultKind {
      * every write, as FAULT_FILE_WRITE does; that one wins when both fire. */
     FAULT_FILE_WRITE_PARTIAL = 8,
     FAULT_FILE_TRUNCATE = 9, /* platformFileTruncate changes nothing, returns false */
-    FAULT_KIND_COUNT = 10
+    FAULT_FILE_FLUSH = 10,   /* platformFileFlush makes nothing durable, returns false */
+    FAULT_KIND_COUNT = 11
 };
 
 /* Releases, as the journal in PlatformFaultCounters records them. */
@@ -52,6 +53,33 @@ struct PlatformFaultCounters {
     int32_t releases[FAULT_RELEASE_JOURNAL_SIZE];
 };
 
+/* What happened to the files the layer created, in order, for tests that
+ * rebuild what a power cut could leave of them. Writes keep their bytes. */
+enum PlatformJournalOp {
+    FILE_JOURNAL_CREATE = 1,      /* a file created; FILE numbers them from 1 */
+    FILE_JOURNAL_WRITE = 2,       /* SIZE bytes at OFFSET, the bytes at DATA */
+    FILE_JOURNAL_TRUNCATE = 3,    /* cut or extended to OFFSET bytes */
+    FILE_JOURNAL_FLUSH = 4,       /* made durable */
+    FILE_JOURNAL_FOLDER_SYNC = 5, /* its folder synced: its name durable */
+    FILE_JOURNAL_CLOSE = 6
+};
+struct PlatformJournalEntry {
+    int32_t op;
+    int32_t file;
+    uint32_t offset;
+    uint32_t size;
+    uint32_t data; /* index into PlatformFileJournal::data */
+};
+#define FAULT_JOURNAL_ENTRIES 32768
+#define FAULT_JOURNAL_DATA (4u << 20)
+struct PlatformFileJournal {
+    int32_t count;
+    uint32_t dataUsed;
+    int32_t overflowed; /* entries were left out: the journal is full */
+    PlatformJournalEntry entries[FAULT_JOURNAL_ENTRIES];
+    char data[FAULT_JOURNAL_DATA];
+};
+
 /* Forgets every armed fault and zeroes calls, injected, badHandles and the
  * release journal. */
 typedef void(PLUGIN_CALL* PlatformFaultsResetFn)(void);
@@ -60,6 +88,16 @@ typedef void(PLUGIN_CALL* PlatformFaultsResetFn)(void);
 typedef void(PLUGIN_CALL* PlatformFaultsArmFn)(int32_t kind, int32_t first, int32_t count);
 typedef void(PLUGIN_CALL* PlatformFaultsReadFn)(PlatformFaultCounters* out);
 
+/* The journal since the last platformFaultsJournalClear. */
+typedef const PlatformFileJournal*(PLUGIN_CALL* PlatformFaultsJournalFn)(void);
+typedef void(PLUGIN_CALL* PlatformFaultsJournalClearFn)(void);
+/* With SIMULATED set, platformMonotonicMs returns NOW_MS from then on;
+ * with it clear, the system's clock again. */
+typedef void(PLUGIN_CALL* PlatformFaultsClockFn)(int32_t simulated, uint32_t nowMs);
+
+#define PLATFORM_FAULTS_JOURNAL_NAME "platformFaultsJournal"
+#define PLATFORM_FAULTS_JOURNAL_CLEAR_NAME "platformFaultsJournalClear"
+#define PLATFORM_FAULTS_CLOCK_NAME "platformFaultsClock"
 #define PLATFORM_FAULTS_RESET_NAME "platformFaultsReset"
 #define PLATFORM_FAULTS_ARM_NAME "platformFaultsArm"
 #define PLATFORM_FAULTS_READ_NAME "platformFaultsRead"

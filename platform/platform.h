@@ -17,6 +17,11 @@ struct LocalTime {
 };
 /* The wall-clock date and time in the system's local time zone. */
 void platformLocalTime(LocalTime* out);
+/* Milliseconds of a clock that the wall clock's changes do not move (not in
+ * the Windows CE build, like the repair, reading, flushing and folder calls
+ * below: only the recorder, a desktop plugin, uses them). It
+ * wraps after 49 days: only differences of two readings mean anything. */
+uint32_t platformMonotonicMs();
 
 /* ---- Files ---- */
 
@@ -24,16 +29,44 @@ void platformLocalTime(LocalTime* out);
  * (never truncating one); other processes may still read and write it. Null
  * when the file cannot be created, with *nameTaken set when that is because
  * the name exists; null too when PATH cannot be expressed on the file system
- * (an unpaired surrogate on a system with UTF-8 names, say). */
+ * (an unpaired surrogate on a system with UTF-8 names, say). On POSIX the
+ * file is also locked (a non-blocking advisory lock, held until it is
+ * closed), so that platformFileOpenForRepair elsewhere keeps off it. */
 PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken);
-/* Writes SIZE bytes at OFFSET, in one positioned write where the system has
- * one (no separate seek). False on any failure; some of the bytes may then
- * have been written. */
+/* Opens the existing regular file PATH for reading and writing, only where
+ * no other handle can write it: on Windows the open shares reading only, on
+ * POSIX the file must take a non-blocking advisory lock. Null otherwise. */
+PlatformHandle platformFileOpenForRepair(const WideChar* path);
+/* Writes SIZE bytes at OFFSET in one write: a positioned one on POSIX, a
+ * seek and a write on Windows (the cheaper pair under Wine). False on any
+ * failure; some of the bytes may then have been written. */
 bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size);
+/* Reads up to SIZE bytes at OFFSET into DATA; *got receives how many (fewer
+ * at the end of the file). False on a failure. */
+bool platformFileReadAt(PlatformHandle file, uint32_t offset, void* data, size_t size, size_t* got);
+/* The file's size; false when unknown or 4 GiB or more. */
+bool platformFileSize(PlatformHandle file, uint32_t* size);
+/* Makes what was written to the file durable: FlushFileBuffers, fdatasync.
+ * False when the system reported a failure. */
+bool platformFileFlush(PlatformHandle file);
+/* Makes the name of the file PATH, just created, durable. POSIX syncs the
+ * folder holding it; on Windows the file's own flush covers its name. */
+void platformFolderSync(const WideChar* path);
 /* Cuts the file (or extends it with zeros) to SIZE bytes. */
 bool platformFileTruncate(PlatformHandle file, uint32_t size);
 /* Closes the file; false when the system reported a failure. */
 bool platformFileClose(PlatformHandle file);
+
+/* ---- Folders ---- */
+
+/* Lists the entries of FOLDER, a path ending in a separator or empty for
+ * the current folder; one listing at a time. Null when it cannot be read. */
+PlatformHandle platformFolderOpen(const WideChar* folder);
+/* The next entry's name into NAME (CAPACITY units with the terminator);
+ * names that do not fit or cannot be expressed are passed over. False once
+ * there are no more. */
+bool platformFolderNext(PlatformHandle listing, WideChar* name, size_t capacity);
+void platformFolderClose(PlatformHandle listing);
 
 /* ---- Libraries ---- */
 

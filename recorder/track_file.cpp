@@ -1,5 +1,6 @@
 #include "track_file.h"
 
+#include "../internal/wide_string.h"
 #include "../platform/platform.h"
 
 #include <string.h>
@@ -19,6 +20,8 @@ bool footerOnDisk;
 /* A cut back to the last whole point (and its footer) that the system
  * refused; nothing is written before it has been made. */
 bool cutPending;
+/* The open file's path, for the sync of its folder after the first point. */
+WideChar openPath[TRACK_PATH_MAX];
 
 void settle() {
     trackFile.steady = headerOnDisk && footerOnDisk && !cutPending;
@@ -29,6 +32,7 @@ void settle() {
 bool cutBack() {
     const uint32_t size = trackFile.end + (footerOnDisk ? kFooterLength : 0);
     cutPending = !platformFileTruncate(trackFile.file, size);
+    trackFile.unflushed = true;
     settle();
     return !cutPending;
 }
@@ -41,12 +45,20 @@ bool writeAtEnd(size_t length) {
     memcpy(at + length, kFooter, kFooterLength);
     const char* const from = headerOnDisk ? at : area;
     const size_t size = static_cast<size_t>(at + length + kFooterLength - from);
-    if (size > 0xFFFFFFFFu - trackFile.end ||
-        !platformFileWriteAt(trackFile.file, trackFile.end, from, size))
+    if (size > 0xFFFFFFFFu - trackFile.end)
+        return false;
+    const bool written = platformFileWriteAt(trackFile.file, trackFile.end, from, size);
+    trackFile.unflushed = true;
+    if (!written)
         return false;
     trackFile.end += static_cast<uint32_t>(size - kFooterLength);
-    headerOnDisk = true;
     footerOnDisk = true;
+    if (!headerOnDisk) {
+        /* A new track survives a power cut from its first point on. */
+        headerOnDisk = true;
+        trackFileFlush();
+        platformFolderSync(openPath);
+    }
     settle();
     return true;
 }
@@ -69,6 +81,10 @@ bool trackFileCreate(const WideChar* path, const char* header, size_t size, bool
     memcpy(area, header, size);
     trackFile.line = area + size;
     trackFile.end = 0;
+    trackFile.unflushed = false;
+    trackFile.aging = false;
+    trackFile.flushedEnd = 0;
+    wideCopyBounded(openPath, TRACK_PATH_MAX, path);
     headerOnDisk = false;
     footerOnDisk = false;
     cutPending = false;
@@ -86,6 +102,13 @@ void trackFileCommitLineRare(const char* lineEnd, bool writeFailed) {
     undoFailedWrite();
 }
 
+void trackFileFlush() {
+    platformFileFlush(trackFile.file);
+    trackFile.unflushed = false;
+    trackFile.aging = false;
+    trackFile.flushedEnd = trackFile.end;
+}
+
 void trackFileClose() {
     if (trackFile.file == 0)
         return;
@@ -93,6 +116,8 @@ void trackFileClose() {
         if (!footerOnDisk && !writeAtEnd(0))
             cutBack();
     }
+    if (trackFile.unflushed)
+        trackFileFlush();
     platformFileClose(trackFile.file);
     trackFile.file = 0;
     trackFile.line = 0;

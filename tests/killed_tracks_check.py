@@ -17,7 +17,7 @@ def main(folder):
     start = datetime.datetime(2010, 5, 20)
     total = 0
     for name in names:
-        expected = int(re.fullmatch(r"kill-\d+-(\d+)\.gpx", name).group(1))
+        expected = int(re.fullmatch(r"(?:kill|cut)-\d+-(\d+)\.gpx", name).group(1))
         with open(os.path.join(folder, name), encoding="utf-8") as f:
             gpx = gpxpy.parse(f)
         points = [p for t in gpx.tracks for s in t.segments for p in s.points]

@@ -281,27 +281,30 @@ TEST_F(Recorder, IgnoresRecordsAfterStopAndFixZeroWhileWriting) {
     EXPECT_EQ(expectedHeader(name) + kExampleLine + kFooter, readFile(folder + name));
 }
 
-TEST_F(Recorder, DeInitCompletesTheFileAndKeepsRecording) {
+// DeInit ends the period as Stop does: the file is complete and closed,
+// and nothing is recorded until the next Start, neither after the DeInit
+// nor after a new Init without a Start.
+TEST_F(Recorder, DeInitCompletesTheFileAndEndsRecording) {
     init(folder);
     plugin->start();
     deliver(examplePoint());
     ASSERT_EQ(1, plugin->deInit());
-    std::string first = onlyFile();
-    EXPECT_EQ(expectedHeader(first) + kExampleLine + kFooter, readFile(folder + first));
+    const std::string first = onlyFile();
+    const std::string complete = expectedHeader(first) + kExampleLine + kFooter;
+    EXPECT_EQ(complete, readFile(folder + first));
+    deliver(makeRecord(1, 2, 3, 4));
+    EXPECT_EQ(std::vector<std::string>{first}, listFiles(folder));
 
-    // Still recording: the next usable record opens a new file, under the
-    // next second when the first one's name is still current; the first
-    // file is kept as it was.
+    init(folder);
+    deliver(makeRecord(1, 2, 3, 4));
+    EXPECT_EQ(std::vector<std::string>{first}, listFiles(folder));
+    EXPECT_EQ(complete, readFile(folder + first));
+
+    // The next Start begins a new period.
+    plugin->start();
     deliver(makeRecord(1, 2, 3, 4));
     plugin->stop();
-    std::vector<std::string> files = listFiles(folder);
-    ASSERT_EQ(2u, files.size());
-    EXPECT_EQ(first, files[0]);
-    EXPECT_EQ(expectedHeader(first) + kExampleLine + kFooter, readFile(folder + first));
-    const std::string content = readFile(folder + files[1]);
-    EXPECT_EQ(expectedHeader(files[1]), content.substr(0, expectedHeader(files[1]).size()));
-    EXPECT_NE(std::string::npos, content.find("lon=\"1.000000\""));
-    EXPECT_EQ(kFooter, content.substr(content.size() - kFooter.size()));
+    EXPECT_EQ(2u, listFiles(folder).size());
 }
 
 // A period whose name is taken (a quick restart, another host, the hour

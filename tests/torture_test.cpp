@@ -88,6 +88,7 @@ TEST(Torture, RecorderInRandomOrderCompletesEveryTrack) {
             ASSERT_EQ(1, plugin->deInit());
             if (recording && open)
                 closeFile();
+            recording = false;
         } else if (op < 24) {
             ASSERT_EQ(plugin, library.descriptor());
         } else {
@@ -231,6 +232,7 @@ TEST(Torture, BothPluginsAndTheDriverInRandomOrderLeaveNothingBehind) {
             ASSERT_EQ(1, recorder->deInit());
             if (recording && open)
                 closeFile();
+            recording = false;
         } else if (op < 99) {
             // The host does other work for a moment; the reader thread runs.
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 300));

@@ -10,6 +10,9 @@
 #include <sched.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -74,6 +77,55 @@ bool toUtf8(const WideChar* in, char* out, size_t capacity) {
 /* Room for the longest path the recorder builds, in UTF-8. */
 const size_t kPathBytes = 4096;
 
+/* UTF-8 to UTF-16; false on a malformed sequence or when OUT is too small. */
+bool fromUtf8(const char* in, WideChar* out, size_t capacity) {
+    size_t n = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p != 0;) {
+        uint32_t c = *p++;
+        int more = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+        if (more < 0 || c > 0xF4)
+            return false;
+        if (more > 0)
+            c &= 0x3Fu >> more;
+        for (; more > 0; --more, ++p) {
+            if ((*p & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (*p & 0x3Fu);
+        }
+        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+            return false;
+        if (c >= 0x10000) {
+            if (n + 2 >= capacity)
+                return false;
+            out[n++] = static_cast<WideChar>(0xD800 + ((c - 0x10000) >> 10));
+            out[n++] = static_cast<WideChar>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            if (n + 1 >= capacity)
+                return false;
+            out[n++] = static_cast<WideChar>(c);
+        }
+    }
+    out[n] = 0;
+    return true;
+}
+
+/* The one folder listing: its descriptor and the entries read ahead. */
+struct Listing {
+    int fd;
+    long filled, at;
+    char buffer[8192] __attribute__((aligned(8)));
+};
+Listing listing;
+
+/* One entry as the kernel hands it out. */
+struct Entry64 {
+    uint64_t inode;
+    int64_t next;
+    unsigned short length;
+    unsigned char type;
+    char name[1];
+};
+
 int64_t monotonicMs() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -105,7 +157,120 @@ PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken) {
         fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
     *nameTaken = fd < 0 && errno == EEXIST;
-    return fd < 0 ? 0 : handleFromFd(fd);
+    if (fd < 0)
+        return 0;
+    /* Held until the close; a new file has no other holder. */
+    flock(fd, LOCK_EX | LOCK_NB);
+    return handleFromFd(fd);
+}
+
+uint32_t platformMonotonicMs() {
+    return static_cast<uint32_t>(monotonicMs());
+}
+
+PlatformHandle platformFileOpenForRepair(const WideChar* path) {
+    char name[kPathBytes];
+    if (!toUtf8(path, name, sizeof name) || name[0] == 0)
+        return 0;
+    /* Not through a link, and never waiting on a pipe named like a track. */
+    int fd;
+    do
+        fd = open(name, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return 0;
+    }
+    return handleFromFd(fd);
+}
+
+bool platformFileReadAt(PlatformHandle file, uint32_t offset, void* data, size_t size,
+                        size_t* got) {
+    char* p = static_cast<char*>(data);
+    *got = 0;
+    while (*got < size) {
+        const ssize_t n = pread(fdFromHandle(file), p + *got, size - *got,
+                                static_cast<off_t>(offset) + static_cast<off_t>(*got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        *got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool platformFileSize(PlatformHandle file, uint32_t* size) {
+    struct stat st;
+    if (fstat(fdFromHandle(file), &st) != 0 || st.st_size < 0 ||
+        static_cast<uint64_t>(st.st_size) > 0xFFFFFFFFu)
+        return false;
+    *size = static_cast<uint32_t>(st.st_size);
+    return true;
+}
+
+bool platformFileFlush(PlatformHandle file) {
+    int result;
+    do
+        result = fdatasync(fdFromHandle(file));
+    while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+void platformFolderSync(const WideChar* path) {
+    char name[kPathBytes];
+    if (!toUtf8(path, name, sizeof name))
+        return;
+    char* slash = strrchr(name, '/');
+    if (slash == 0)
+        strcpy(name, ".");
+    else
+        slash[slash == name ? 1 : 0] = 0;
+    const int fd = open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    while (fsync(fd) != 0 && errno == EINTR) {
+    }
+    close(fd);
+}
+
+PlatformHandle platformFolderOpen(const WideChar* folder) {
+    char name[kPathBytes];
+    if (!toUtf8(folder, name, sizeof name))
+        return 0;
+    /* Entries are read straight from the kernel into static storage. */
+    const int fd = open(name[0] == 0 ? "." : name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    listing.fd = fd;
+    listing.filled = 0;
+    listing.at = 0;
+    return &listing;
+}
+
+bool platformFolderNext(PlatformHandle handle, WideChar* name, size_t capacity) {
+    Listing* l = static_cast<Listing*>(handle);
+    for (;;) {
+        if (l->at >= l->filled) {
+            l->filled = syscall(SYS_getdents64, l->fd, l->buffer, sizeof l->buffer);
+            l->at = 0;
+            if (l->filled <= 0)
+                return false;
+        }
+        const Entry64* e = reinterpret_cast<const Entry64*>(l->buffer + l->at);
+        l->at += e->length;
+        if (fromUtf8(e->name, name, capacity))
+            return true;
+    }
+}
+
+void platformFolderClose(PlatformHandle handle) {
+    close(static_cast<Listing*>(handle)->fd);
 }
 
 bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size) {

@@ -26,7 +26,25 @@ void platformLocalTime(LocalTime* out) {
     out->second = now.wSecond;
 }
 
+#if !defined(_WIN32_WCE)
+/* The recorder's calls, desktop Windows only: the CE build serves the
+ * provider, which needs none of them. */
+uint32_t platformMonotonicMs() {
+    return GetTickCount();
+}
+#endif
+
 namespace {
+
+#if !defined(_WIN32_WCE)
+/* The one folder listing, and whether its first entry is still unread. */
+struct Listing {
+    HANDLE find;
+    bool pending;
+    WIN32_FIND_DATAW entry;
+};
+Listing listing;
+#endif
 
 /* Moves the file pointer to OFFSET, which may exceed 2 GiB. */
 bool seekTo(PlatformHandle file, uint32_t offset) {
@@ -51,24 +69,101 @@ PlatformHandle platformFileCreateNew(const WideChar* path, bool* nameTaken) {
     return 0;
 }
 
+#if !defined(_WIN32_WCE)
+PlatformHandle platformFileOpenForRepair(const WideChar* path) {
+    /* Sharing reading only: the open fails while another handle may write. */
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    return file == INVALID_HANDLE_VALUE ? 0 : file;
+}
+
+bool platformFileReadAt(PlatformHandle file, uint32_t offset, void* data, size_t size,
+                        size_t* got) {
+    char* p = static_cast<char*>(data);
+    *got = 0;
+    if (!seekTo(file, offset))
+        return false;
+    while (*got < size) {
+        DWORD read = 0;
+        if (!ReadFile(static_cast<HANDLE>(file), p + *got, static_cast<DWORD>(size - *got), &read,
+                      NULL))
+            return false;
+        if (read == 0)
+            break;
+        *got += read;
+    }
+    return true;
+}
+
+bool platformFileSize(PlatformHandle file, uint32_t* size) {
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(static_cast<HANDLE>(file), &high);
+    if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0)
+        return false;
+    *size = low;
+    return true;
+}
+
+bool platformFileFlush(PlatformHandle file) {
+    return FlushFileBuffers(static_cast<HANDLE>(file)) != 0;
+}
+
+void platformFolderSync(const WideChar*) {}
+
+PlatformHandle platformFolderOpen(const WideChar* folder) {
+    WCHAR pattern[MAX_PATH + 2];
+    size_t n = 0;
+    for (; folder[n] != 0; ++n) {
+        if (n + 2 >= sizeof pattern / sizeof pattern[0])
+            return 0;
+        pattern[n] = folder[n];
+    }
+    pattern[n++] = '*';
+    pattern[n] = 0;
+    listing.find = FindFirstFileW(pattern, &listing.entry);
+    if (listing.find == INVALID_HANDLE_VALUE)
+        return 0;
+    listing.pending = true;
+    return &listing;
+}
+
+bool platformFolderNext(PlatformHandle handle, WideChar* name, size_t capacity) {
+    Listing* l = static_cast<Listing*>(handle);
+    for (;;) {
+        if (!l->pending && !FindNextFileW(l->find, &l->entry))
+            return false;
+        l->pending = false;
+        size_t n = 0;
+        while (l->entry.cFileName[n] != 0 && n + 1 < capacity) {
+            name[n] = l->entry.cFileName[n];
+            ++n;
+        }
+        if (l->entry.cFileName[n] == 0) {
+            name[n] = 0;
+            return true;
+        }
+    }
+}
+
+void platformFolderClose(PlatformHandle handle) {
+    FindClose(static_cast<Listing*>(handle)->find);
+}
+
+#endif
+
 bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data, size_t size) {
+    /* A seek and a plain write: under Wine a write at an offset (OVERLAPPED)
+     * costs a round trip to its server, and CE has no other way. The file
+     * pointer is the recorder's alone, and the bytes still go out in one
+     * write. */
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         DWORD written = 0;
-#if defined(_WIN32_WCE)
-        /* CE writes at the file pointer only. */
         if (!seekTo(file, offset) ||
             !WriteFile(static_cast<HANDLE>(file), p, static_cast<DWORD>(size), &written, NULL) ||
             written == 0)
             return false;
-#else
-        OVERLAPPED at;
-        ZeroMemory(&at, sizeof at);
-        at.Offset = offset;
-        if (!WriteFile(static_cast<HANDLE>(file), p, static_cast<DWORD>(size), &written, &at) ||
-            written == 0)
-            return false;
-#endif
         p += written;
         offset += written;
         size -= written;
@@ -77,7 +172,8 @@ bool platformFileWriteAt(PlatformHandle file, uint32_t offset, const void* data,
 }
 
 bool platformFileTruncate(PlatformHandle file, uint32_t size) {
-    /* The file pointer is of no other use: every write names its offset. */
+    /* Every write and read seeks first: where the pointer is left is no
+     * matter. */
     return seekTo(file, size) && SetEndOfFile(static_cast<HANDLE>(file)) != 0;
 }
 
