@@ -17,7 +17,7 @@ set(MINGW_INCLUDE /usr/share/mingw-w64/include CACHE PATH "mingw-w64 headers")
 set(CE_DIR ${CMAKE_SOURCE_DIR}/platform/win/ce)
 
 add_library(orvane_ce OBJECT
-    provider/provider.cpp provider/conversion.cpp
+    provider/provider.cpp provider/conversion.cpp provider/handover.cpp
     internal/settings.cpp internal/wide_string.cpp
     platform/win/platform_win.cpp ${CE_DIR}/coredll_stubs.S)
 target_compile_definitions(orvane_ce PRIVATE _WIN32_WCE=0x600 DECLSPEC_IMPORT=)
