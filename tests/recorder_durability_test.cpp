@@ -8,9 +8,12 @@
 #include "support/test_files.h"
 #include "support/track_text.h"
 
+#include "../platform/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #if !defined(_WIN32)
@@ -222,5 +225,22 @@ TEST(RecorderDurability, AFullDiskDropsPointsWithoutCuttingALine) {
     EXPECT_GT(afterFreed, 50u) << "points must be appended once space returns";
 }
 #endif
+
+// A track's offsets are 32-bit, so its file may grow to 4 GiB: the platform
+// layer writes and cuts a file past the 2 GiB where a 32-bit file offset
+// stops (a sparse file: nothing of it is written but its end).
+TEST(RecorderDurability, TrackFilesGrowPastTwoGiB) {
+    const std::string path = freshFolder("large") + "sparse.gpx";
+    bool taken = true;
+    const PlatformHandle file = platformFileCreateNew(wide(path).c_str(), &taken);
+    ASSERT_NE(nullptr, file);
+    EXPECT_FALSE(taken);
+    EXPECT_TRUE(platformFileWriteAt(file, 0xFFFFFF00u, "</gpx>\r\n", 8));
+    EXPECT_TRUE(platformFileTruncate(file, 0x80000010u));
+    EXPECT_TRUE(platformFileClose(file));
+    std::error_code ec;
+    EXPECT_EQ(0x80000010u, std::filesystem::file_size(path, ec)) << ec.message();
+    std::filesystem::remove(path, ec);
+}
 
 } // namespace

@@ -348,6 +348,30 @@ TEST_F(Recorder, TakesTheNextFreeSecondForSixtyTriesAndNeverReplacesATrack) {
     GTEST_SKIP() << "the clock moved on during every attempt";
 }
 
+// A folder named like the period's track takes the name as a file does:
+// the period moves on a second, and the folder is left as it was.
+TEST_F(Recorder, AFolderNamedLikeTheTrackMovesThePeriodOnASecond) {
+    init(folder);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        const TestClock clock;
+        makeFolders(folder + clock.name(0));
+        makeFolders(folder + clock.name(1));
+        plugin->start();
+        deliver(examplePoint());
+        plugin->stop();
+        if (localName() != clock.name())
+            continue; // the clock moved on: the names shifted
+
+        EXPECT_TRUE(std::filesystem::is_directory(folder + clock.name(0)));
+        EXPECT_TRUE(std::filesystem::is_empty(folder + clock.name(1)));
+        EXPECT_EQ(expectedHeader(clock.name(2)) + kExampleLine + kFooter,
+                  readFile(folder + clock.name(2)));
+        return;
+    }
+    GTEST_SKIP() << "the clock moved on during every attempt";
+}
+
 // An empty folder setting gives a bare name, in the current directory.
 TEST_F(Recorder, AnEmptyFolderWritesABareNameInTheCurrentDirectory) {
     const std::filesystem::path previous = std::filesystem::current_path();
