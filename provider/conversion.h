@@ -6,7 +6,7 @@
 #define PROVIDER_CONVERSION_H
 
 #include "../contract/plugin.h"
-#include "gps_driver.h"
+#include "../platform/gps_driver.h"
 
 /* Valid fields that concern the position record: a reading with any of
  * them publishes a position. */

@@ -7,7 +7,7 @@
 #define PROVIDER_HANDOVER_H
 
 #include "../contract/plugin.h"
-#include "gps_driver.h"
+#include "../platform/gps_driver.h"
 
 /* Reader side: RECORD becomes the latest position. */
 void publishPosition(const GpsRecord* record);

@@ -10,7 +10,7 @@
 #include "../platform/atomic.h"
 #include "../platform/platform.h"
 #include "conversion.h"
-#include "gps_driver.h"
+#include "../platform/gps_driver.h"
 #include "handover.h"
 
 namespace {
