@@ -1,9 +1,9 @@
 // The track recorder, loaded through the system's loader and driven through
 // its descriptor exactly as a host drives it.
-#include "support/fake_host.h"
-#include "support/plugin_library.h"
-#include "support/test_files.h"
-#include "support/track_text.h"
+#include "../harness/fake_host.h"
+#include "../harness/plugin_library.h"
+#include "../harness/test_files.h"
+#include "../harness/track_text.h"
 
 #include <gtest/gtest.h>
 

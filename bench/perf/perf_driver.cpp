@@ -10,7 +10,7 @@
 #include "recorder_session.h"
 #include "track_points.h"
 
-#include "../../tests/support/test_files.h"
+#include "../../harness/test_files.h"
 
 #include <chrono>
 #include <cstdio>

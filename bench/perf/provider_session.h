@@ -4,8 +4,8 @@
 #pragma once
 
 #include "../../bench/gpsapi/gpsapi_control.h"
-#include "../../tests/support/fake_host.h"
-#include "../../tests/support/plugin_library.h"
+#include "../../harness/fake_host.h"
+#include "../../harness/plugin_library.h"
 
 // A reading with every valid bit the provider reads, a 3D fix, and 12
 // satellites in view, all used in the solution and listed in the opposite

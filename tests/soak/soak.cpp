@@ -12,11 +12,11 @@
 // gpxpy.
 //
 //   navplugins_soak OUTPUT_FOLDER [POSITIONS]
-#include "../support/fake_host.h"
-#include "../support/plugin_library.h"
-#include "../support/simulated_driver.h"
-#include "../support/test_files.h"
-#include "../support/track_text.h"
+#include "../../harness/fake_host.h"
+#include "../../harness/plugin_library.h"
+#include "../../harness/simulated_driver.h"
+#include "../../harness/test_files.h"
+#include "../../harness/track_text.h"
 
 #include <dirent.h>
 

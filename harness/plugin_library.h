@@ -2,7 +2,7 @@
 // and reaches its descriptor.
 #pragma once
 
-#include "../../contract/plugin.h"
+#include "../contract/plugin.h"
 
 #include <string>
 

@@ -3,8 +3,8 @@
 // and counts of what the process holds, to see what a plugin leaves behind.
 #pragma once
 
-#include "../../bench/gpsapi/gpsapi_control.h"
-#include "../../contract/gps_record.h"
+#include "../bench/gpsapi/gpsapi_control.h"
+#include "../contract/gps_record.h"
 #include "plugin_library.h"
 
 #include <string>
