@@ -156,8 +156,8 @@ TEST(HostSettings, TheRecorderSeedsAndReadsItsSectionThroughTheTable) {
     ASSERT_TRUE(store.load(folder + "navhost.ini", error)) << error;
     navhost::SettingsHost host(store);
 
-    navhost::PluginModule module;
-    ASSERT_EQ(navhost::LoadStatus::Loaded, module.load(builtLibrary("wendmark"), error)) << error;
+    PluginModule module;
+    ASSERT_EQ(LoadStatus::Loaded, module.load(builtLibrary("wendmark"), error)) << error;
     PluginDescriptor* recorder = module.entry()();
     HostContext* context = host.contextFor("WENDMARK");
 
