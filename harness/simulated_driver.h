@@ -1,11 +1,11 @@
 // The simulated GPS driver library, loaded by full path from its build
-// folder so that the provider's own load by name finds it already loaded;
-// and counts of what the process holds, to see what a plugin leaves behind.
+// folder so that the provider's own load by name finds it already loaded.
 #pragma once
 
 #include "../bench/gpsapi/gpsapi_control.h"
 #include "../contract/gps_record.h"
 #include "plugin_library.h"
+#include "process_resources.h"
 
 #include <string>
 
@@ -53,20 +53,3 @@ class SimulatedDriver {
 // record's time, position, altitude (above the ellipsoid) and HDOP, no
 // satellites.
 GPS_POSITION driverReading(const GpsRecord& r);
-
-// Threads of this process, and its open handles (descriptors on Linux).
-struct ProcessResources {
-    int threads = 0;
-    int handles = 0;
-    bool operator==(const ProcessResources& o) const {
-        return threads == o.threads && handles == o.handles;
-    }
-    // Nothing left behind since BEFORE: the same handles, and no more
-    // threads (an emulator may end one of its own helper threads meanwhile).
-    bool leavesNothingSince(const ProcessResources& before) const {
-        return threads <= before.threads && handles == before.handles;
-    }
-};
-int countThreads();
-ProcessResources processResources();
-std::string describe(const ProcessResources& r);

@@ -7,6 +7,7 @@
 // return.
 #include "navhost_check.h"
 
+#include "../../harness/process_resources.h"
 #include "navhost_common.h"
 #include "plugin_loader.h"
 #include "settings_host.h"
@@ -26,8 +27,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-// windows.h first
-#include <tlhelp32.h>
 #else
 #include <csignal>
 #include <unistd.h>
@@ -191,7 +190,7 @@ class Watchdog {
 
 // ---- What the process holds ----
 
-// The entries of FOLDER: files, or under /proc/self threads and descriptors.
+// The entries of FOLDER.
 size_t entryCount(const char* folder) {
     std::error_code ec;
     size_t n = 0;
@@ -200,40 +199,12 @@ size_t entryCount(const char* folder) {
     return n;
 }
 
-size_t threadCount() {
-#if defined(_WIN32)
-    size_t n = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        n += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-    CloseHandle(snapshot);
-    return n;
-#else
-    return entryCount("/proc/self/task");
-#endif
-}
-
-size_t handleCount() {
-#if defined(_WIN32)
-    // Probed one by one: Wine's GetProcessHandleCount does not count. A
-    // checker's process holds few handles, all of low values.
-    size_t n = 0;
-    DWORD flags = 0;
-    for (uintptr_t h = 4; h < 0x4000; h += 4)
-        n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
-    return n;
-#else
-    return entryCount("/proc/self/fd");
-#endif
-}
-
 struct Holdings {
     size_t threads, handles;
-    static Holdings now() { return Holdings{threadCount(), handleCount()}; }
+    static Holdings now() {
+        const ProcessResources r = processResources();
+        return Holdings{static_cast<size_t>(r.threads), static_cast<size_t>(r.handles)};
+    }
 };
 
 // ---- The checker's host services ----
