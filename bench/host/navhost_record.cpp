@@ -3,14 +3,12 @@
 // that comes out.
 #include "navhost_record.h"
 
-#include "../gpsapi/gpsapi_control.h"
-
+#include "../../harness/simulated_driver.h"
 #include "gpx_track.h"
 #include "ini_store.h"
 #include "interrupt_catcher.h"
 #include "navhost_common.h"
 #include "plugin_loader.h"
-#include "replay_driver.h"
 #include "settings_host.h"
 #include "track_svg.h"
 
