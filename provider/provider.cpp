@@ -8,9 +8,9 @@
 #include "../internal/settings.h"
 #include "../internal/wide_string.h"
 #include "../platform/atomic.h"
+#include "../platform/gps_driver.h"
 #include "../platform/platform.h"
 #include "conversion.h"
-#include "../platform/gps_driver.h"
 #include "handover.h"
 
 namespace {
