@@ -21,7 +21,7 @@ set(CE_DIR ${CMAKE_SOURCE_DIR}/platform/win/ce)
 set(CE_ARCH -marm -mcpu=arm920t -mfloat-abi=soft)
 
 add_library(orvane_ce OBJECT
-    provider/provider.cpp provider/conversion.cpp
+    provider/provider.cpp provider/conversion.cpp provider/handover.cpp
     internal/settings.cpp internal/wide_string.cpp
     platform/win/platform_win.cpp ${CE_DIR}/coredll_stubs.S)
 target_compile_definitions(orvane_ce PRIVATE _WIN32 _WIN32_WCE=0x600 DECLSPEC_IMPORT=)

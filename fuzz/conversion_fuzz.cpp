@@ -5,6 +5,7 @@
 // the record, the count and the satellites; nothing may be written past
 // the count, and never past the host's 24 records.
 #include "../provider/conversion.h"
+#include "../provider/handover.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -8,7 +8,7 @@
 // one line per usable position delivered into it and the footer, under the
 // name the folder setting gives, and no other file may exist.
 #include "../contract/plugin.h"
-#include "../tests/support/track_text.h"
+#include "../harness/track_text.h"
 #include "fuzz_host.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -5,13 +5,11 @@
 // called, for which keys, in which order, and with which seed. The decimal
 // reading of setting values is checked against a reference reading.
 #include "../contract/plugin.h"
+#include "../harness/plugin_library.h"
 #include "../internal/wide_string.h"
 #include "fuzz_host.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
-
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -94,7 +92,6 @@ struct Key {
 struct Plugin {
     const char* name;
     std::vector<Key> keys;
-    void* handle = nullptr;
     PluginDescriptor* descriptor = nullptr;
 };
 
@@ -190,28 +187,21 @@ void exercise(Plugin& p, FuzzedDataProvider& in) {
     host.releaseStrings();
 }
 
-std::string programFolder() {
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string s(path, n > 0 ? static_cast<size_t>(n) : 0);
-    return s.substr(0, s.find_last_of('/') + 1);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The provider binds the simulated driver by its name: loaded here by
     // its path first, the load by name finds it.
-    const std::string driver = programFolder() + "driver/GPSAPI.so";
-    if (dlopen(driver.c_str(), RTLD_NOW | RTLD_LOCAL) == nullptr)
-        fail("cannot load", driver + ": " + dlerror());
+    // The driver first, then each plugin, loaded for the whole run.
+    static PluginModule modules[1 + sizeof plugins / sizeof plugins[0]];
+    std::string message;
+    if (modules[0].open(programFolder() + "driver/GPSAPI.so", message) != LoadStatus::Loaded)
+        fail("cannot load", message);
+    PluginModule* module = modules + 1;
     for (Plugin& p : plugins) {
-        const std::string path = programFolder() + "fuzz_" + p.name + ".so";
-        p.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        void* entry = p.handle != nullptr ? dlsym(p.handle, PLUGIN_ENTRY_NAME) : nullptr;
-        if (entry == nullptr)
-            fail("cannot load", path + ": " + dlerror());
-        p.descriptor = reinterpret_cast<PluginPreInitFn>(entry)();
+        if (module->load(programFolder() + "fuzz_" + p.name + ".so", message) != LoadStatus::Loaded)
+            fail("cannot load", message);
+        p.descriptor = (module++)->entry()();
     }
     std::atexit([] {
         std::printf("settings: %llu readings, %llu PluginInit calls, %llu host calls checked\n",

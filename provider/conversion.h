@@ -1,13 +1,12 @@
 /* The provider's position reader: turns each driver reading into the host's
- * GpsRecord and satellite table, and hands the latest of each to the host's
- * thread at most once, without either thread ever waiting for the other.
- * The reader thread converts and publishes; the host's thread fetches
- * through descriptor slots 14 and 15. All state is static. */
+ * GpsRecord and satellite table, and publishes each through the hand-over
+ * (handover.h). It runs on the reader thread only and reads nothing but the
+ * reading it is given, so it can be fed directly. All state is static. */
 #ifndef PROVIDER_CONVERSION_H
 #define PROVIDER_CONVERSION_H
 
 #include "../contract/plugin.h"
-#include "gps_driver.h"
+#include "../platform/gps_driver.h"
 
 /* Valid fields that concern the position record: a reading with any of
  * them publishes a position. */
@@ -35,18 +34,5 @@ void readPosition(GPSGetPositionFn fetch, GpsHandle device);
 /* Converts positionBuffer into the working record and satellite table, and
  * publishes each when the reading's valid fields concern it. */
 void convertPosition();
-
-/* Forgets any publication the host has not fetched. Only while no
- * conversion runs: the reader thread has ended or not yet started. */
-void withdrawPublications();
-
-/* Slot 14: copies the latest unfetched position into RECORD and returns 1,
- * or returns 0 and leaves RECORD untouched. */
-int32_t PLUGIN_CALL PluginGetPosition(GpsRecord* record);
-
-/* Slot 15: copies the latest unfetched satellite set into SATELLITES (at
- * most GPS_MAX_SATELLITES records; the host offers SATELLITE_TABLE_SIZE),
- * its size into COUNT, and returns 1; or returns 0 and writes nothing. */
-int32_t PLUGIN_CALL PluginGetSatellites(SatelliteRecord* satellites, int32_t* count);
 
 #endif

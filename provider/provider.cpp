@@ -1,15 +1,17 @@
 /* The GPS provider plugin: binds the platform GPS driver's client library at
  * run time, exchanges its settings with the host, opens the device with two
  * notification events and runs a reader thread that converts every new
- * reading (conversion.cpp). The host polls slots 14 and 15 for the data.
- * All state is static; every handle is forgotten as soon as it is released. */
+ * reading (conversion.cpp). The host polls slots 14 and 15 for the data
+ * (handover.cpp). All state is static; every handle is forgotten as soon
+ * as it is released. */
 #include "../contract/plugin.h"
 #include "../internal/settings.h"
 #include "../internal/wide_string.h"
 #include "../platform/atomic.h"
+#include "../platform/gps_driver.h"
 #include "../platform/platform.h"
 #include "conversion.h"
-#include "gps_driver.h"
+#include "handover.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 # once more through pkg-config as C89, runs the C host over the example
 # plugin, our recorder and our provider (the Windows builds under Wine),
 # and runs "navhost check" over every plugin: ours and the CSV example
-# must pass, the broken example must fail with its violations named.
+# must pass, the broken examples must fail with their violations named.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -131,11 +131,22 @@ code=0
 (cd "$examples" && run "$work/run/check.txt" "$navhost" check "./broken_provider$lib") || code=$?
 [ $code = 20 ] || fail "broken_provider: exit $code, expected 20: $(cat check.txt)"
 for v in "handed out a position before PluginInit" "PluginStop returned 0" \
-    "thread(s) still running after PluginDeInit" "handle(s) left open after PluginDeInit"; do
+    "thread(s) still running after PluginDeInit" "handle(s) left open after PluginDeInit" \
+    "handed out the same position twice"; do
     grep -qF "$v" check.txt || fail "broken_provider: \"$v\" not reported: $(cat check.txt)"
 done
 code=0
 run check.txt "$navhost" check "$examples/broken_crash$lib" || code=$?
 [ $code = 21 ] && grep -q 'crashed.*during: PluginGetPosition' check.txt ||
     fail "broken_crash: exit $code, expected 21: $(cat check.txt)"
-echo "navhost check caught broken_provider (exit 20, 4 faults) and broken_crash (exit 21)"
+code=0
+run check.txt "$navhost" check "$examples/broken_recorder$lib" || code=$?
+[ $code = 20 ] && grep -qF 'PluginSetGPSData after PluginDeInit still records' check.txt ||
+    fail "broken_recorder: exit $code, expected 20: $(cat check.txt)"
+# A plugin that never returns from PluginStop: the check ends on its own.
+code=0
+run check.txt "$navhost" check "$examples/broken_block$lib" || code=$?
+[ $code = 22 ] && grep -q 'did not return.*during: PluginStop' check.txt ||
+    fail "broken_block: exit $code, expected 22: $(cat check.txt)"
+echo "navhost check caught broken_provider (exit 20, 5 faults), broken_crash (exit 21)," \
+    "broken_recorder (exit 20) and broken_block (exit 22)"

@@ -2,6 +2,7 @@
 // buffer directly, as the reader thread does after a fetch. The provider's
 // conversion source is compiled into this program for that.
 #include "../provider/conversion.h"
+#include "../provider/handover.h"
 #include "support/test_thread.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The simulated GPS driver, loaded by its path through the system's loader
 // and driven through its exports as the provider and the bench host drive it.
+#include "../harness/plugin_library.h"
+#include "../harness/simulated_driver.h"
+#include "../harness/test_files.h"
 #include "support/nmea_sentence.h"
-#include "support/plugin_library.h"
-#include "support/simulated_driver.h"
-#include "support/test_files.h"
 
 #include "../bench/gpsapi/gpsapi_control.h"
 #include "../platform/platform.h"

@@ -1,11 +1,11 @@
 // The reference host: its settings store, settings services, descriptor
 // checks and track read-back tested directly, and the navhost program run
 // as users run it, over the real recorder and a scripted stand-in provider.
+#include "../harness/fake_host.h"
+#include "../harness/plugin_library.h"
+#include "../harness/test_files.h"
 #include "support/child_program.h"
-#include "support/fake_host.h"
 #include "support/nmea_sentence.h"
-#include "support/plugin_library.h"
-#include "support/test_files.h"
 
 #include "gpx_track.h"
 #include "ini_store.h"
@@ -156,8 +156,8 @@ TEST(HostSettings, TheRecorderSeedsAndReadsItsSectionThroughTheTable) {
     ASSERT_TRUE(store.load(folder + "navhost.ini", error)) << error;
     navhost::SettingsHost host(store);
 
-    navhost::PluginModule module;
-    ASSERT_EQ(navhost::LoadStatus::Loaded, module.load(builtLibrary("wendmark"), error)) << error;
+    PluginModule module;
+    ASSERT_EQ(LoadStatus::Loaded, module.load(builtLibrary("wendmark"), error)) << error;
     PluginDescriptor* recorder = module.entry()();
     HostContext* context = host.contextFor("WENDMARK");
 

@@ -3,11 +3,11 @@
 // through the system's loader beside the simulated driver. Each fault must
 // give a clear result from the entry that meets it, and leave no thread,
 // event, library or device behind, nor release anything twice.
+#include "../harness/fake_host.h"
+#include "../harness/simulated_driver.h"
 #include "fixtures/journal_driver.h"
 #include "support/eventually.h"
-#include "support/fake_host.h"
 #include "support/fault_plugin.h"
-#include "support/simulated_driver.h"
 #include "support/test_thread.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The GPS provider, loaded through the system's loader and driven through
 // its descriptor as a host drives it, against the simulated GPS driver.
+#include "../harness/fake_host.h"
+#include "../harness/plugin_library.h"
+#include "../harness/simulated_driver.h"
+#include "../harness/test_files.h"
 #include "support/eventually.h"
-#include "support/fake_host.h"
-#include "support/plugin_library.h"
-#include "support/simulated_driver.h"
-#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 

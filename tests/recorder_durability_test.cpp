@@ -1,16 +1,19 @@
 // What survives when the host dies, when two hosts record at once, and when
 // the disk fills: host processes (recorder_child) loading the real wendmark
 // through the system's loader, and (Linux, as root) a real full disk.
+#include "../harness/fake_host.h"
+#include "../harness/plugin_library.h"
+#include "../harness/test_files.h"
+#include "../harness/track_text.h"
 #include "support/child_program.h"
 #include "support/eventually.h"
-#include "support/fake_host.h"
-#include "support/plugin_library.h"
-#include "support/test_files.h"
-#include "support/track_text.h"
+
+#include "../platform/platform.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #if !defined(_WIN32)
@@ -222,5 +225,22 @@ TEST(RecorderDurability, AFullDiskDropsPointsWithoutCuttingALine) {
     EXPECT_GT(afterFreed, 50u) << "points must be appended once space returns";
 }
 #endif
+
+// A track's offsets are 32-bit, so its file may grow to 4 GiB: the platform
+// layer writes and cuts a file past the 2 GiB where a 32-bit file offset
+// stops (a sparse file: nothing of it is written but its end).
+TEST(RecorderDurability, TrackFilesGrowPastTwoGiB) {
+    const std::string path = freshFolder("large") + "sparse.gpx";
+    bool taken = true;
+    const PlatformHandle file = platformFileCreateNew(wide(path).c_str(), &taken);
+    ASSERT_NE(nullptr, file);
+    EXPECT_FALSE(taken);
+    EXPECT_TRUE(platformFileWriteAt(file, 0xFFFFFF00u, "</gpx>\r\n", 8));
+    EXPECT_TRUE(platformFileTruncate(file, 0x80000010u));
+    EXPECT_TRUE(platformFileClose(file));
+    std::error_code ec;
+    EXPECT_EQ(0x80000010u, std::filesystem::file_size(path, ec)) << ec.message();
+    std::filesystem::remove(path, ec);
+}
 
 } // namespace

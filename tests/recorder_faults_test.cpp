@@ -3,10 +3,10 @@
 // loader and driven through its descriptor. Every fault must leave the
 // lifecycle results at 1, release every file, and keep in the file each
 // point that reached it before the fault.
-#include "support/fake_host.h"
+#include "../harness/fake_host.h"
+#include "../harness/test_files.h"
+#include "../harness/track_text.h"
 #include "support/fault_plugin.h"
-#include "support/test_files.h"
-#include "support/track_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The track recorder, loaded through the system's loader and driven through
 // its descriptor exactly as a host drives it.
-#include "support/fake_host.h"
-#include "support/plugin_library.h"
-#include "support/test_files.h"
-#include "support/track_text.h"
+#include "../harness/fake_host.h"
+#include "../harness/plugin_library.h"
+#include "../harness/test_files.h"
+#include "../harness/track_text.h"
 
 #include <gtest/gtest.h>
 
@@ -346,6 +346,30 @@ TEST_F(Recorder, TakesTheNextFreeSecondForSixtyTriesAndNeverReplacesATrack) {
         const std::string header = expectedHeader(clock.name(5));
         EXPECT_EQ(header, retried.substr(0, header.size()));
         EXPECT_NE(std::string::npos, retried.find("lon=\"5.000000\""));
+        return;
+    }
+    GTEST_SKIP() << "the clock moved on during every attempt";
+}
+
+// A folder named like the period's track takes the name as a file does:
+// the period moves on a second, and the folder is left as it was.
+TEST_F(Recorder, AFolderNamedLikeTheTrackMovesThePeriodOnASecond) {
+    init(folder);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        const TestClock clock;
+        makeFolders(folder + clock.name(0));
+        makeFolders(folder + clock.name(1));
+        plugin->start();
+        deliver(examplePoint());
+        plugin->stop();
+        if (localName() != clock.name())
+            continue; // the clock moved on: the names shifted
+
+        EXPECT_TRUE(std::filesystem::is_directory(folder + clock.name(0)));
+        EXPECT_TRUE(std::filesystem::is_empty(folder + clock.name(1)));
+        EXPECT_EQ(expectedHeader(clock.name(2)) + kExampleLine + kFooter,
+                  readFile(folder + clock.name(2)));
         return;
     }
     GTEST_SKIP() << "the clock moved on during every attempt";

@@ -2,13 +2,13 @@
 // loader, called through their descriptors in random orders, repeated and
 // out of order, many thousands of times. Afterwards nothing may be left
 // running or open, and every track file must be complete after its stop.
+#include "../harness/fake_host.h"
+#include "../harness/plugin_library.h"
+#include "../harness/simulated_driver.h"
+#include "../harness/test_files.h"
+#include "../harness/track_text.h"
 #include "support/eventually.h"
-#include "support/fake_host.h"
-#include "support/plugin_library.h"
-#include "support/simulated_driver.h"
-#include "support/test_files.h"
 #include "support/test_thread.h"
-#include "support/track_text.h"
 
 #include <gtest/gtest.h>
 

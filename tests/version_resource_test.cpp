@@ -2,7 +2,7 @@
 // (Explorer's properties, GetFileVersionInfo): read here through the same
 // system calls, from the built files.
 #if defined(_WIN32)
-#include "support/plugin_library.h"
+#include "../harness/plugin_library.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The decimal reading behind the provider's "trace_level" setting.
+#include "../harness/fake_host.h"
 #include "../internal/wide_string.h"
-#include "support/fake_host.h"
 
 #include <gtest/gtest.h>
 

@@ -20,7 +20,7 @@
 
 #include "nmea.h"
 
-#include "../../provider/gps_driver.h"
+#include "../../platform/gps_driver.h"
 
 namespace nmea {
 

@@ -7,7 +7,7 @@
 #define BENCH_GPSAPI_CONTROL_H
 
 #include "../../contract/base.h"
-#include "../../provider/gps_driver.h"
+#include "../../platform/gps_driver.h"
 
 /* Failure switches for SimGpsSetFailures. */
 #define SIMGPS_FAIL_OPEN 0x1u  /* GPSOpenDevice returns null */

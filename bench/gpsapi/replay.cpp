@@ -4,8 +4,8 @@
 #include "epoch.h"
 #include "nmea.h"
 
+#include "../../platform/gps_driver.h"
 #include "../../platform/platform.h"
-#include "../../provider/conversion.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +27,14 @@ constexpr size_t kLineCapacity = 256;
 // A line cut at the capacity must still read as too long for a sentence.
 static_assert(kLineCapacity > nmea::kMaxSentenceLength, "line buffer too small");
 constexpr int64_t kReceiptWaitMs = 5000;
+// A reading that carries any of these is counted as a position delivered:
+// the time, the position and its motion, altitudes and dilutions, nothing
+// of the satellites.
+constexpr uint32_t kPositionFields =
+    GPS_VALID_UTC_TIME | GPS_VALID_LATITUDE | GPS_VALID_LONGITUDE | GPS_VALID_SPEED |
+    GPS_VALID_HEADING | GPS_VALID_MAGNETIC_VARIATION | GPS_VALID_ALTITUDE_WRT_SEA_LEVEL |
+    GPS_VALID_ALTITUDE_WRT_ELLIPSOID | GPS_VALID_POSITION_DILUTION_OF_PRECISION |
+    GPS_VALID_HORIZONTAL_DILUTION_OF_PRECISION | GPS_VALID_VERTICAL_DILUTION_OF_PRECISION;
 
 struct Pace {
     bool host;       // each epoch waits for the fetch and the host's receipt
@@ -256,7 +264,7 @@ class Replayer {
         ReplayProgress& progress = replayProgressLocked();
         const uint64_t serial = storeLocked(r, true);
         ++progress.status.epochsDelivered;
-        const bool position = (r.dwValidFields & POSITION_RECORD_FIELDS) != 0;
+        const bool position = (r.dwValidFields & kPositionFields) != 0;
         if (position)
             ++progress.status.positionsDelivered;
         progress.lastSerial = serial;

@@ -3,16 +3,20 @@
 // deInit and their repeats, data calls before start and after stop, with
 // the settings services absent, present and holding values) and reports
 // every contract violation on a line of its own. A crash is reported too,
-// with the step that caused it.
+// with the step that caused it, and so is an entry call that does not
+// return.
 #include "navhost_check.h"
 
+#include "../../harness/process_resources.h"
 #include "navhost_common.h"
 #include "plugin_loader.h"
 #include "settings_host.h"
 #include "text.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -23,8 +27,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-// windows.h first
-#include <tlhelp32.h>
 #else
 #include <csignal>
 #include <unistd.h>
@@ -43,31 +45,38 @@ const char kCheckHelpText[] =
     "    out nothing), PluginInit with the settings services absent, present and\n"
     "    holding the values the plugin seeded, PluginStart/PluginStop repeated, data\n"
     "    calls after PluginStop, PluginStop without PluginStart, PluginDeInit after\n"
-    "    each cycle. After each PluginDeInit no thread and no handle the plugin\n"
-    "    opened may be left, and the library must unload cleanly. Recorders get\n"
-    "    positions without a fix, so that nothing is recorded; the run happens in\n"
-    "    a scratch folder that is removed afterwards. Prints one line per\n"
-    "    violation (\"violation: ...\") and exits with (for several plugins, the\n"
-    "    worst)\n"
+    "    each cycle, and PluginDeInit without PluginStop. After each PluginDeInit no\n"
+    "    thread and no handle the plugin opened may be left, and the library must\n"
+    "    unload cleanly. A provider must not hand out one position twice. Recorders\n"
+    "    get positions without a fix, so that nothing is recorded, except after the\n"
+    "    last PluginDeInit, when a recorder must record nothing; the run happens in\n"
+    "    a scratch folder that is removed afterwards. An entry call that has not\n"
+    "    returned after 10 seconds ends the check. Prints one line per violation\n"
+    "    (\"violation: ...\") and exits with (for several plugins, the worst)\n"
     "    0   the plugin keeps the contract\n"
     "    2-4 as for record: the library is missing, not loadable, or has no entry\n"
     "    20  contract violations were found\n"
-    "    21  the plugin crashed (the step is named)\n";
+    "    21  the plugin crashed (the step is named)\n"
+    "    22  an entry call did not return (the step is named)\n";
 
 namespace {
 
 const int kViolations = 20;
 const int kCrashed = 21;
+const int kBlocked = 22;
 
-// ---- Crashes ----
+// How long an entry call may take before the check gives up on it.
+const std::chrono::seconds kEntryTimeout(10);
 
-// What the checker is doing, for the crash report; static text only.
+// ---- Crashes and calls that do not return ----
+
+// What the checker is doing, for the reports; static text only.
 const char* volatile currentStep = "loading";
 
+// Reports WHAT, during the current step, on standard error.
 void writeCrash(const char* what) {
     char text[512];
-    std::snprintf(text, sizeof text, "violation: the plugin crashed (%s) during: %s\n", what,
-                  currentStep);
+    std::snprintf(text, sizeof text, "violation: the plugin %s during: %s\n", what, currentStep);
 #if defined(_WIN32)
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written,
@@ -81,7 +90,7 @@ void writeCrash(const char* what) {
 #if defined(_WIN32)
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* e) {
     char what[64];
-    std::snprintf(what, sizeof what, "exception 0x%08lX",
+    std::snprintf(what, sizeof what, "crashed (exception 0x%08lX)",
                   static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode));
     writeCrash(what);
     ExitProcess(kCrashed);
@@ -90,11 +99,11 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* e) {
 const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
 void onCrashSignal(int signal) {
-    writeCrash(signal == SIGSEGV ? "SIGSEGV"
-               : signal == SIGBUS ? "SIGBUS"
-               : signal == SIGILL ? "SIGILL"
-               : signal == SIGFPE ? "SIGFPE"
-                                  : "SIGABRT");
+    writeCrash(signal == SIGSEGV ? "crashed (SIGSEGV)"
+               : signal == SIGBUS ? "crashed (SIGBUS)"
+               : signal == SIGILL ? "crashed (SIGILL)"
+               : signal == SIGFPE ? "crashed (SIGFPE)"
+                                  : "crashed (SIGABRT)");
     _exit(kCrashed);
 }
 #endif
@@ -135,10 +144,53 @@ class CrashGuard {
 #endif
 };
 
+// When the entry call under way began (steady clock ticks), 0 when none is.
+std::atomic<std::chrono::steady_clock::rep> callBegan(0);
+
+// Runs one entry call of the plugin as STEP, under the watchdog.
+template <class Call> decltype(auto) entry(const char* step, Call call) {
+    struct Under {
+        explicit Under(const char* s) {
+            currentStep = s;
+            callBegan = std::chrono::steady_clock::now().time_since_epoch().count();
+        }
+        ~Under() { callBegan = 0; }
+    } under(step);
+    return call();
+}
+
+// Ends the process with a report and exit code 22 when an entry call has
+// not returned within kEntryTimeout, from construction to destruction.
+class Watchdog {
+  public:
+    Watchdog() : thread_([this] { watch(); }) {}
+    ~Watchdog() {
+        done_ = true;
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+  private:
+    void watch() {
+        using Clock = std::chrono::steady_clock;
+        while (!done_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const Clock::rep began = callBegan;
+            if (began != 0 &&
+                Clock::now() - Clock::time_point(Clock::duration(began)) > kEntryTimeout) {
+                writeCrash("did not return within 10 s");
+                std::_Exit(kBlocked);
+            }
+        }
+    }
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
 // ---- What the process holds ----
 
-#if !defined(_WIN32)
-// The entries of FOLDER, one per thread or descriptor under /proc/self.
+// The entries of FOLDER.
 size_t entryCount(const char* folder) {
     std::error_code ec;
     size_t n = 0;
@@ -146,42 +198,13 @@ size_t entryCount(const char* folder) {
         ++n;
     return n;
 }
-#endif
-
-size_t threadCount() {
-#if defined(_WIN32)
-    size_t n = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        n += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-    CloseHandle(snapshot);
-    return n;
-#else
-    return entryCount("/proc/self/task");
-#endif
-}
-
-size_t handleCount() {
-#if defined(_WIN32)
-    // Probed one by one: Wine's GetProcessHandleCount does not count. A
-    // checker's process holds few handles, all of low values.
-    size_t n = 0;
-    DWORD flags = 0;
-    for (uintptr_t h = 4; h < 0x4000; h += 4)
-        n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
-    return n;
-#else
-    return entryCount("/proc/self/fd");
-#endif
-}
 
 struct Holdings {
     size_t threads, handles;
-    static Holdings now() { return Holdings{threadCount(), handleCount()}; }
+    static Holdings now() {
+        const ProcessResources r = processResources();
+        return Holdings{static_cast<size_t>(r.threads), static_cast<size_t>(r.handles)};
+    }
 };
 
 // ---- The checker's host services ----
@@ -289,8 +312,9 @@ class Checker {
     void expectResult(const char* entry, int32_t result, bool zeroAllowed);
     void dataMustBeEmpty(const char* when);
     void exerciseData(int rounds);
-    void cycle(const char* scenario, Settings settings, int startStops);
+    void cycle(const char* scenario, Settings settings, int starts, bool stopped);
     void expectNothingLeft(const Holdings& before);
+    void expectDataIgnoredAfterDeInit();
 
     const PluginDescriptor* d_;
     std::ostream& out_;
@@ -298,6 +322,10 @@ class Checker {
     CheckHost host_;
     int violations_ = 0;
     size_t threadsLeft_ = 0;
+    // The last position handed out in this cycle, if any.
+    GpsRecord lastHandedOut_;
+    bool handedOut_ = false;
+    bool repeatSeen_ = false;
 };
 
 void Checker::report(const std::string& scenario) {
@@ -315,15 +343,18 @@ void Checker::expectResult(const char* entry, int32_t result, bool zeroAllowed) 
                      (zeroAllowed ? "0 or 1" : "1"));
 }
 
-// A provider hands nothing out before PluginStart: 0, and nothing written.
+// A provider hands nothing out before PluginStart and after PluginDeInit:
+// 0, and nothing written.
 void Checker::dataMustBeEmpty(const char* when) {
     if (!provider())
         return;
+    const bool deInit = std::strstr(when, "PluginDeInit") != nullptr;
     GpsRecord record;
     std::memset(&record, 0xA5, sizeof record);
     GpsRecord untouched = record;
-    currentStep = "PluginGetPosition before PluginStart";
-    const int32_t got = d_->gpsData.getPosition(&record);
+    const int32_t got = entry(deInit ? "PluginGetPosition after PluginDeInit"
+                                     : "PluginGetPosition before PluginStart",
+                              [&] { return d_->gpsData.getPosition(&record); });
     if (got != 0 || std::memcmp(&record, &untouched, sizeof record) != 0)
         found_.push_back(std::string("PluginGetPosition handed out a position ") + when +
                          " (returned " + std::to_string(got) + ")");
@@ -332,30 +363,42 @@ void Checker::dataMustBeEmpty(const char* when) {
     SatelliteRecord satellites[SATELLITE_TABLE_SIZE];
     std::memset(satellites, 0xA5, sizeof satellites);
     int32_t count = -7;
-    currentStep = "PluginGetSatellites before PluginStart";
-    const int32_t gotSatellites = d_->getSatellites(satellites, &count);
+    const int32_t gotSatellites = entry(deInit ? "PluginGetSatellites after PluginDeInit"
+                                               : "PluginGetSatellites before PluginStart",
+                                        [&] { return d_->getSatellites(satellites, &count); });
     if (gotSatellites != 0 || count != -7)
         found_.push_back(std::string("PluginGetSatellites handed out satellites ") + when +
                          " (returned " + std::to_string(gotSatellites) + ")");
 }
 
-// Data calls as a host makes them; a provider's count must fit the table.
+// Data calls as a host makes them; a provider's count must fit the table,
+// and no position may come out twice.
 void Checker::exerciseData(int rounds) {
     for (int i = 0; i < rounds; ++i) {
         GpsRecord record;
         std::memset(&record, 0, sizeof record);
         if (!provider()) {
-            currentStep = "PluginSetGPSData";
-            d_->gpsData.setGPSData(&record); // fix status 0: nothing to record
+            // fix status 0: nothing to record
+            entry("PluginSetGPSData", [&] { d_->gpsData.setGPSData(&record); });
             continue;
         }
-        currentStep = "PluginGetPosition";
-        expectResult("PluginGetPosition", d_->gpsData.getPosition(&record), true);
+        const int32_t got =
+            entry("PluginGetPosition", [&] { return d_->gpsData.getPosition(&record); });
+        expectResult("PluginGetPosition", got, true);
+        if (got == 1 && handedOut_ && std::memcmp(&record, &lastHandedOut_, sizeof record) == 0 &&
+            !repeatSeen_) {
+            found_.push_back("PluginGetPosition handed out the same position twice");
+            repeatSeen_ = true;
+        }
+        if (got == 1) {
+            lastHandedOut_ = record;
+            handedOut_ = true;
+        }
         if (d_->getSatellites != nullptr) {
             SatelliteRecord satellites[SATELLITE_TABLE_SIZE];
             int32_t count = 0;
-            currentStep = "PluginGetSatellites";
-            if (d_->getSatellites(satellites, &count) == 1 &&
+            if (entry("PluginGetSatellites",
+                      [&] { return d_->getSatellites(satellites, &count); }) == 1 &&
                 (count < 0 || count > SATELLITE_TABLE_SIZE))
                 found_.push_back("PluginGetSatellites gave count " + std::to_string(count));
         }
@@ -382,49 +425,82 @@ void Checker::expectNothingLeft(const Holdings& before) {
                          "library it loaded)");
 }
 
-void Checker::cycle(const char* scenario, Settings settings, int startStops) {
+// Data after PluginDeInit: a provider hands nothing out, and a recorder
+// given positions with a fix opens nothing and writes nothing.
+void Checker::expectDataIgnoredAfterDeInit() {
+    dataMustBeEmpty("after PluginDeInit");
+    if (provider())
+        return;
     const Holdings before = Holdings::now();
+    const size_t files = entryCount(".");
+    GpsRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.latitude = 48.0f;
+    record.longitude = 11.0f;
+    record.fixStatus = FIX_3D;
+    for (int i = 0; i < 3; ++i)
+        entry("PluginSetGPSData after PluginDeInit", [&] { d_->gpsData.setGPSData(&record); });
+    const size_t handles = Holdings::now().handles;
+    const size_t opened = handles > before.handles ? handles - before.handles : 0;
+    const size_t made = entryCount(".") > files ? entryCount(".") - files : 0;
+    if (opened > 0 || made > 0)
+        found_.push_back("PluginSetGPSData after PluginDeInit still records (" +
+                         std::to_string(opened) + " handle(s) opened, " + std::to_string(made) +
+                         " file(s) made)");
+}
+
+// One PluginInit ... PluginDeInit, with STARTS PluginStart calls, each
+// followed by PluginStop unless STOPPED is false.
+void Checker::cycle(const char* scenario, Settings settings, int starts, bool stopped) {
+    const Holdings before = Holdings::now();
+    handedOut_ = false;
+    repeatSeen_ = false;
     host_.setInInit(true);
-    currentStep = "PluginInit";
-    const int32_t initialised = d_->init(host_.context(settings));
+    const int32_t initialised =
+        entry("PluginInit", [&] { return d_->init(host_.context(settings)); });
     host_.setInInit(false);
     expectResult("PluginInit", initialised, true);
     if (initialised == 1) {
         dataMustBeEmpty("after PluginInit, before PluginStart");
-        currentStep = "PluginStop without PluginStart";
-        expectResult("PluginStop without PluginStart", d_->stop(), false);
-        for (int i = 0; i < startStops; ++i) {
-            currentStep = "PluginStart";
-            const int32_t started = d_->start();
+        expectResult("PluginStop without PluginStart",
+                     entry("PluginStop without PluginStart", [&] { return d_->stop(); }), false);
+        for (int i = 0; i < starts; ++i) {
+            const int32_t started = entry("PluginStart", [&] { return d_->start(); });
             expectResult("PluginStart", started, true);
             if (started == 1)
                 exerciseData(provider() ? 30 : 3);
-            currentStep = "PluginStop";
-            expectResult("PluginStop", d_->stop(), false);
+            if (!stopped)
+                continue;
+            expectResult("PluginStop", entry("PluginStop", [&] { return d_->stop(); }), false);
             exerciseData(2); // allowed after PluginStop
         }
     } else {
         out_ << "note:      " << scenario << ": PluginInit returned " << initialised
              << ", so only PluginDeInit follows\n";
     }
-    currentStep = "PluginDeInit";
-    expectResult("PluginDeInit", d_->deInit(), false);
+    expectResult("PluginDeInit", entry("PluginDeInit", [&] { return d_->deInit(); }), false);
     expectNothingLeft(before);
+    if (!stopped)
+        expectDataIgnoredAfterDeInit();
     report(scenario);
 }
 
 void Checker::run() {
     dataMustBeEmpty("before PluginInit");
     report("data calls before PluginInit");
-    cycle("settings services absent; PluginStart/PluginStop once", Settings::Absent, 1);
+    cycle("settings services absent; PluginStart/PluginStop once", Settings::Absent, 1, true);
     if (threadsLeft_ > 0)
         return; // a second cycle would only pile up threads
     cycle("settings services present, empty store; PluginStart/PluginStop twice", Settings::Present,
-          2);
+          2, true);
     cycle(host_.stored() > 0 ? "settings holding the values the plugin seeded"
                              : "settings services present again (nothing was seeded)",
-          Settings::Present, 1);
-    cycle("PluginInit then PluginDeInit, no PluginStart", Settings::Present, 0);
+          Settings::Present, 1, true);
+    cycle("PluginInit then PluginDeInit, no PluginStart", Settings::Present, 0, true);
+    if (threadsLeft_ > 0)
+        return;
+    cycle("PluginStart then PluginDeInit without PluginStop; data calls after PluginDeInit",
+          Settings::Present, 1, false);
 }
 
 // Runs inside FOLDER, a scratch folder, and comes back.
@@ -455,13 +531,12 @@ class ScratchFolder {
 int checkOne(const fs::path& path, std::ostream& out, std::ostream& err) {
     // Not unloaded at all while a thread of it may still run.
     std::unique_ptr<PluginModule> module(new PluginModule);
-    currentStep = "loading the library";
-    const int code = loadLibrary(*module, path, err);
+    const int code = entry("loading the library", [&] { return loadLibrary(*module, path, err); });
     if (code != kOk)
         return code;
     out << "library:   " << module->path().u8string() << "\n";
-    currentStep = "pluginPreInitMethod";
-    const DescriptorReport report = inspectDescriptor(module->entry());
+    const DescriptorReport report =
+        entry("pluginPreInitMethod", [&] { return inspectDescriptor(module->entry()); });
     for (const std::string& problem : report.problems)
         out << "violation: descriptor: " << problem << "\n";
     if (!report.conforms()) {
@@ -473,8 +548,7 @@ int checkOne(const fs::path& path, std::ostream& out, std::ostream& err) {
     Checker checker(report.descriptor, out);
     checker.run();
     if (checker.unloadable()) {
-        currentStep = "unloading the library after PluginDeInit";
-        module->unload();
+        entry("unloading the library after PluginDeInit", [&] { module->unload(); });
         // A thread that outlived PluginDeInit crashes here, in unmapped code.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     } else {
@@ -500,6 +574,7 @@ int checkCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     for (const std::string& arg : args)
         paths.push_back(fs::absolute(fs::u8path(arg)));
     const CrashGuard guard;
+    const Watchdog watchdog;
     const ScratchFolder scratch;
     int worst = kOk;
     for (const fs::path& path : paths) {

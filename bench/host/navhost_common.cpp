@@ -35,22 +35,6 @@ fs::path programFolder() {
 #endif
 }
 
-const char* libraryExtension() {
-#if defined(_WIN32)
-    return ".dll";
-#else
-    return ".so";
-#endif
-}
-
-char pathSeparator() {
-#if defined(_WIN32)
-    return '\\';
-#else
-    return '/';
-#endif
-}
-
 void sleepMilliseconds(unsigned ms) {
 #if defined(_WIN32)
     Sleep(ms);

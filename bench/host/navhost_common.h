@@ -33,9 +33,6 @@ extern const char kUsageText[];
 
 // The folder navhost runs from.
 std::filesystem::path programFolder();
-// ".dll" or ".so".
-const char* libraryExtension();
-char pathSeparator();
 void sleepMilliseconds(unsigned ms);
 bool stdoutIsTerminal();
 

@@ -3,14 +3,12 @@
 // that comes out.
 #include "navhost_record.h"
 
-#include "../gpsapi/gpsapi_control.h"
-
+#include "../../harness/simulated_driver.h"
 #include "gpx_track.h"
 #include "ini_store.h"
 #include "interrupt_catcher.h"
 #include "navhost_common.h"
 #include "plugin_loader.h"
-#include "replay_driver.h"
 #include "settings_host.h"
 #include "track_svg.h"
 
@@ -90,8 +88,8 @@ bool setOption(const std::string& option, const std::string& value, RecordOption
 // Parses the options of "record"; false (after a message) on a bad one.
 bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, std::ostream& err) {
     const fs::path folder = programFolder();
-    o.provider = folder / (std::string("orvane") + libraryExtension());
-    o.recorder = folder / (std::string("wendmark") + libraryExtension());
+    o.provider = folder / libraryFileName("orvane");
+    o.recorder = folder / libraryFileName("wendmark");
     o.settings = "navhost.ini";
     static const char* const known[] = {"--provider",      "--recorder",  "--settings", "--tracks",
                                         "--max-positions", "--idle",      "--duration", "--poll",
@@ -125,7 +123,7 @@ bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, 
 std::string folderPrefix(const fs::path& folder) {
     std::string prefix = folder.u8string();
     if (!endsWithSeparator(prefix))
-        prefix += pathSeparator();
+        prefix += kPathSeparator;
     return prefix;
 }
 

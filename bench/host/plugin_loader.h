@@ -1,8 +1,9 @@
-// Loading a plugin library through the system's loader, reaching its one
-// export, and checking the descriptor it returns against the contract.
+// Checking the descriptor a plugin library returns against the contract;
+// the library itself is loaded by the harness's PluginModule.
 #pragma once
 
 #include "../../contract/plugin.h"
+#include "../../harness/plugin_library.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -26,38 +27,6 @@ class ModuleImage {
 
   private:
     std::vector<std::pair<uintptr_t, uintptr_t> > ranges_; // [begin, end)
-};
-
-enum class LoadStatus {
-    Loaded,
-    Missing,     // no file at the path
-    NotLoadable, // the loader refused it: not a library, wrong machine, ...
-    NoEntry,     // a library without pluginPreInitMethod
-};
-
-class PluginModule {
-  public:
-    PluginModule() = default;
-    ~PluginModule();
-    PluginModule(const PluginModule&) = delete;
-    PluginModule& operator=(const PluginModule&) = delete;
-
-    // Loads PATH; on anything but Loaded, MESSAGE tells why.
-    LoadStatus load(const std::filesystem::path& path, std::string& message);
-    // Takes a reference of its own to the library NAME if the process has
-    // already loaded it (on Linux NAME may be its SONAME); loads nothing.
-    bool attach(const char* name);
-    bool attached() const { return handle_ != nullptr; }
-    PluginPreInitFn entry() const { return entry_; }
-    void* symbol(const char* name) const;
-    const std::filesystem::path& path() const { return path_; }
-    // Unloads the library; its descriptor and entries become invalid.
-    void unload();
-
-  private:
-    void* handle_ = nullptr;
-    PluginPreInitFn entry_ = nullptr;
-    std::filesystem::path path_;
 };
 
 struct DescriptorReport {

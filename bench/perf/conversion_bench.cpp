@@ -5,6 +5,7 @@
 #include "provider_session.h"
 
 #include "../../provider/conversion.h"
+#include "../../provider/handover.h"
 
 #include <benchmark/benchmark.h>
 

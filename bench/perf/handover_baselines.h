@@ -5,7 +5,7 @@
 #pragma once
 
 #include "../../contract/gps_record.h"
-#include "../../provider/gps_driver.h"
+#include "../../platform/gps_driver.h"
 
 // Takes a copy of the 344-byte reading: the least a conversion could do.
 void baselineCopyReading(const GPS_POSITION& reading);

@@ -10,7 +10,7 @@
 #include "recorder_session.h"
 #include "track_points.h"
 
-#include "../../tests/support/test_files.h"
+#include "../../harness/test_files.h"
 
 #include <chrono>
 #include <cstdio>
@@ -376,9 +376,8 @@ void providerAllocations() {
     c = allocationCounts();
     d->init(host.context());
     report("orvane", "PluginInit", c, 1);
-    PluginLibrary driver(programFolder() + libraryFileName("GPSAPI"));
-    auto push = reinterpret_cast<SimGpsPushReadingFn>(driver.symbol("SimGpsPushReading"));
-    if (push == nullptr) {
+    SimulatedDriver driver(".");
+    if (!driver.ok()) {
         std::printf("alloc orvane cannot reach the simulated driver\n");
         return;
     }
@@ -395,7 +394,7 @@ void providerAllocations() {
     size_t fetched = 0;
     for (uint32_t i = 0; i < readings; ++i) {
         const GPS_POSITION p = fullReading(i);
-        push(&p, 1);
+        driver.push(p);
         fetched += waitFor([&] { return d->gpsData.getPosition(&r) == 1; }) ? 1 : 0;
         fetched += waitFor([&] { return d->getSatellites(sats, &count) == 1; }) ? 1 : 0;
     }

@@ -38,15 +38,12 @@ GPS_POSITION fullReading(uint32_t sequence) {
     return p;
 }
 
-ProviderSession::ProviderSession()
-    : library_(programFolder() + libraryFileName("orvane")),
-      driver_(programFolder() + libraryFileName("GPSAPI")) {
+ProviderSession::ProviderSession() : library_(programFolder() + libraryFileName("orvane")) {
     if (!library_.ok()) {
         error_ = "cannot load the provider";
         return;
     }
-    push_ = reinterpret_cast<SimGpsPushReadingFn>(driver_.symbol("SimGpsPushReading"));
-    if (push_ == nullptr) {
+    if (!driver_.ok()) {
         error_ = "cannot load the simulated driver beside the program";
         return;
     }

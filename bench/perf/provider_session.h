@@ -3,9 +3,9 @@
 // and started, so that its reader thread waits on the driver's events.
 #pragma once
 
-#include "../../bench/gpsapi/gpsapi_control.h"
-#include "../../tests/support/fake_host.h"
-#include "../../tests/support/plugin_library.h"
+#include "../../harness/fake_host.h"
+#include "../../harness/plugin_library.h"
+#include "../../harness/simulated_driver.h"
 
 // A reading with every valid bit the provider reads, a 3D fix, and 12
 // satellites in view, all used in the solution and listed in the opposite
@@ -25,7 +25,7 @@ class ProviderSession {
     PluginDescriptor* descriptor() const { return plugin_; }
 
     // Hands the driver a reading and signals its new-location event.
-    void push(const GPS_POSITION& reading) { push_(&reading, 1); }
+    void push(const GPS_POSITION& reading) { driver_.push(reading); }
     int32_t getPosition(GpsRecord* r) { return plugin_->gpsData.getPosition(r); }
     int32_t getSatellites(SatelliteRecord* s, int32_t* count) {
         return plugin_->getSatellites(s, count);
@@ -34,9 +34,8 @@ class ProviderSession {
   private:
     PluginLibrary library_;
     FakeHost host_;
-    PluginLibrary driver_; // the same library the provider loaded
+    SimulatedDriver driver_{"."}; // beside the program: the library the provider loaded
     PluginDescriptor* plugin_ = nullptr;
-    SimGpsPushReadingFn push_ = nullptr;
     const char* error_ = "";
     bool started_ = false;
 };

@@ -3,8 +3,8 @@
 // driven through its descriptor.
 #pragma once
 
-#include "../../tests/support/fake_host.h"
-#include "../../tests/support/plugin_library.h"
+#include "../../harness/fake_host.h"
+#include "../../harness/plugin_library.h"
 
 #include <string>
 

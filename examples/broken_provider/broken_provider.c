@@ -1,6 +1,8 @@
 /* A deliberately broken provider, the kind of plugin "navhost check" is
  * for. Each fault is one a plugin author easily makes:
  *  - it hands out a position before PluginStart (its ready flag starts set);
+ *  - once started, it hands out its one fix on every poll, where each
+ *    position is handed out once;
  *  - PluginStop returns 0, where the contract says always 1;
  *  - PluginStart starts a worker thread that PluginDeInit never ends, so a
  *    host that unloads the library after PluginDeInit would crash;
@@ -29,6 +31,7 @@ static const WideChar kMaker[] = {'E', 'x', 'a', 'm', 'p', 'l', 'e', 0};
 static PluginDescriptor descriptor;
 static int ready = 1; /* fault: set before any reading */
 static int threadRunning;
+static int started;
 static volatile int forever = 1;
 static GpsRecord fix;
 static GpsRecord* volatile latest = &fix;
@@ -78,10 +81,12 @@ static int32_t PLUGIN_CALL PluginStart(void) {
     fopen("/dev/null", "r"); /* fault: never closed */
 #endif
     latest = &fix;
+    started = 1;
     return 1;
 }
 
 static int32_t PLUGIN_CALL PluginStop(void) {
+    started = 0;
 #if defined(BROKEN_CRASH)
     latest = NULL;
 #endif
@@ -93,7 +98,7 @@ static int32_t PLUGIN_CALL PluginDeInit(void) {
 }
 
 static int32_t PLUGIN_CALL PluginGetPosition(GpsRecord* record) {
-    if (!ready)
+    if (!ready && !started)       /* fault: a started provider always has its fix */
         return latest->fixStatus; /* the fix's status: 0, nothing handed out */
     memset(record, 0, sizeof *record);
     record->latitude = 48.0f;

@@ -12,13 +12,11 @@
 // gpxpy.
 //
 //   navplugins_soak OUTPUT_FOLDER [POSITIONS]
-#include "../support/fake_host.h"
-#include "../support/plugin_library.h"
-#include "../support/simulated_driver.h"
-#include "../support/test_files.h"
-#include "../support/track_text.h"
-
-#include <dirent.h>
+#include "../../harness/fake_host.h"
+#include "../../harness/plugin_library.h"
+#include "../../harness/simulated_driver.h"
+#include "../../harness/test_files.h"
+#include "../../harness/track_text.h"
 
 #include <chrono>
 #include <cmath>
@@ -52,16 +50,6 @@ long residentKb() {
     return -1;
 }
 
-// Open descriptors of the process.
-int openDescriptors() {
-    int n = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (dirent* e = readdir(dir))
-        n += e->d_name[0] != '.';
-    closedir(dir);
-    return n - 1; // the listing's own
-}
-
 // Figures of one period, for the flatness check.
 struct Sample {
     long rssKb;
@@ -69,7 +57,8 @@ struct Sample {
     int threads;
 };
 Sample sample() {
-    return Sample{residentKb(), openDescriptors(), countThreads()};
+    const ProcessResources r = processResources();
+    return Sample{residentKb(), r.handles, r.threads};
 }
 
 // Memory may settle during the first periods; after that it must not grow

@@ -1,6 +1,6 @@
 #include "child_program.h"
 
-#include "test_files.h"
+#include "../../harness/test_files.h"
 
 #if defined(_WIN32)
 #include <windows.h>

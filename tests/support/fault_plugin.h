@@ -3,8 +3,8 @@
 // its fault controls resolved.
 #pragma once
 
+#include "../../harness/plugin_library.h"
 #include "../../platform/faults.h"
-#include "plugin_library.h"
 
 #include <string>
 

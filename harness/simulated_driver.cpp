@@ -1,13 +1,11 @@
 #include "simulated_driver.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #if defined(_WIN32)
 #include <windows.h>
-// After windows.h, which it needs.
-#include <tlhelp32.h>
 #else
-#include <dirent.h>
 #include <dlfcn.h>
 #endif
 
@@ -16,24 +14,6 @@ const char kDriverFile[] = "GPSAPI.DLL";
 #else
 const char kDriverFile[] = "GPSAPI.so";
 #endif
-
-namespace {
-
-#if !defined(_WIN32)
-int countEntries(const char* folder) {
-    DIR* dir = opendir(folder);
-    if (dir == nullptr)
-        return -1;
-    int n = 0;
-    while (dirent* e = readdir(dir))
-        if (e->d_name[0] != '.')
-            ++n;
-    closedir(dir);
-    return n;
-}
-#endif
-
-} // namespace
 
 std::string driverLibraryPath(const std::string& folder) {
     return programFolder() + folder + kPathSeparator + kDriverFile;
@@ -94,40 +74,44 @@ bool SimulatedDriver::isLoaded() {
 #endif
 }
 
-int countThreads() {
-#if defined(_WIN32)
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int n = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++n;
-    CloseHandle(snapshot);
-    return n;
-#else
-    return countEntries("/proc/self/task");
-#endif
-}
-
-ProcessResources processResources() {
-    ProcessResources r;
-    r.threads = countThreads();
-#if defined(_WIN32)
-    // Wine reports no handle count; probe the handle values instead.
-    for (uintptr_t value = 4; value < 0x8000; value += 4) {
-        DWORD flags;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-            ++r.handles;
+void ReplayEnd::resolve(const PluginModule& provider) {
+    if (finished_ != nullptr)
+        return;
+    if (driver_.attach(kDriverFile)) {
+        finished_ =
+            reinterpret_cast<SimGpsReplayFinishedFn>(driver_.symbol("SimGpsReplayFinished"));
+        acknowledge_ =
+            reinterpret_cast<SimGpsReplayAcknowledgeFn>(driver_.symbol("SimGpsReplayAcknowledge"));
+        status_ =
+            reinterpret_cast<SimGpsGetReplayStatusFn>(driver_.symbol("SimGpsGetReplayStatus"));
+        if (finished_ == nullptr)
+            release();
     }
-#else
-    r.handles = countEntries("/proc/self/fd");
-#endif
-    return r;
+    if (finished_ == nullptr)
+        finished_ =
+            reinterpret_cast<SimGpsReplayFinishedFn>(provider.symbol("SimGpsReplayFinished"));
 }
 
-std::string describe(const ProcessResources& r) {
-    return std::to_string(r.threads) + " threads, " + std::to_string(r.handles) + " handles";
+long ReplayEnd::positionsDelivered() const {
+    if (status_ == nullptr)
+        return -1;
+    SimGpsReplayStatus s;
+    std::memset(&s, 0, sizeof s);
+    status_(&s);
+    return s.positionsDelivered;
+}
+
+void ReplayEnd::release() {
+    finished_ = nullptr;
+    acknowledge_ = nullptr;
+    status_ = nullptr;
+    driver_.unload();
+}
+
+bool replayWithoutLog() {
+    PluginModule driver;
+    if (!driver.attach(kDriverFile) || driver.symbol("SimGpsReplayFinished") == nullptr)
+        return false;
+    const char* log = std::getenv(SIMGPS_REPLAY_LOG_VARIABLE);
+    return log == nullptr || *log == 0;
 }

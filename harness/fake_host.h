@@ -2,7 +2,7 @@
 // number of entries, over an in-memory settings store that records calls.
 #pragma once
 
-#include "../../contract/plugin.h"
+#include "../contract/plugin.h"
 
 #include <map>
 #include <string>

@@ -1,7 +1,7 @@
 // What the recorder's track files hold, for tests that read them back.
 #pragma once
 
-#include "../../contract/gps_record.h"
+#include "../contract/gps_record.h"
 
 #include <string>
 #include <vector>

@@ -1,11 +1,15 @@
-// The simulated GPS driver library, loaded by full path from its build
-// folder so that the provider's own load by name finds it already loaded;
-// and counts of what the process holds, to see what a plugin leaves behind.
+// The replay-control interface to the simulated GPS driver: the one place
+// that knows the driver's bench-only entries (SimGps...) and the variables
+// that name its replay (GPSAPI_REPLAY_LOG, GPSAPI_REPLAY_PACE), through
+// gpsapi_control.h. The driver library is loaded by full path from its
+// build folder, so that the provider's own load by name finds it already
+// loaded; or, for a host, found in the process where the provider loaded it.
 #pragma once
 
-#include "../../bench/gpsapi/gpsapi_control.h"
-#include "../../contract/gps_record.h"
+#include "../bench/gpsapi/gpsapi_control.h"
+#include "../contract/gps_record.h"
 #include "plugin_library.h"
+#include "process_resources.h"
 
 #include <string>
 
@@ -54,19 +58,34 @@ class SimulatedDriver {
 // satellites.
 GPS_POSITION driverReading(const GpsRecord& r);
 
-// Threads of this process, and its open handles (descriptors on Linux).
-struct ProcessResources {
-    int threads = 0;
-    int handles = 0;
-    bool operator==(const ProcessResources& o) const {
-        return threads == o.threads && handles == o.handles;
+// Holds the simulated driver library loaded (a counted reference) while the
+// host may still ask it whether the replay is over, even after the provider
+// has released it. The acknowledge entry is told of each position the host
+// got, so that a replay paced by the host never replaces a position before
+// the host has it.
+class ReplayEnd {
+  public:
+    // Looks for the entries in the loaded driver library, then in PROVIDER.
+    void resolve(const PluginModule& provider);
+
+    bool known() const { return finished_ != nullptr; }
+    bool finished() const { return finished_ != nullptr && finished_() == 1; }
+    void acknowledge() const {
+        if (acknowledge_ != nullptr)
+            acknowledge_();
     }
-    // Nothing left behind since BEFORE: the same handles, and no more
-    // threads (an emulator may end one of its own helper threads meanwhile).
-    bool leavesNothingSince(const ProcessResources& before) const {
-        return threads <= before.threads && handles == before.handles;
-    }
+    // The positions the driver delivered, or -1 when it does not say.
+    long positionsDelivered() const;
+
+    void release();
+
+  private:
+    PluginModule driver_;
+    SimGpsReplayFinishedFn finished_ = nullptr;
+    SimGpsReplayAcknowledgeFn acknowledge_ = nullptr;
+    SimGpsGetReplayStatusFn status_ = nullptr;
 };
-int countThreads();
-ProcessResources processResources();
-std::string describe(const ProcessResources& r);
+
+// True when the provider's GPS library is the simulated driver and nothing
+// names a log for it to replay: no position would ever come.
+bool replayWithoutLog();

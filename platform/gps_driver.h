@@ -1,8 +1,8 @@
 /* The platform GPS Intermediate Driver's client interface: the structures
  * it fills, their valid-field bits, and the shapes of its four entries.
  * Offsets and sizes are the driver's, checked on every target. */
-#ifndef PROVIDER_GPS_DRIVER_H
-#define PROVIDER_GPS_DRIVER_H
+#ifndef PLATFORM_GPS_DRIVER_H
+#define PLATFORM_GPS_DRIVER_H
 
 #include "../contract/base.h"
 
