@@ -3,10 +3,10 @@
 // and a simulated clock stands in for the monotonic one. From each point of
 // that journal the file is rebuilt as a power cut could leave it, and the
 // deliverable wendmark, loaded as a host loads it, mends it at PluginInit.
-#include "support/fake_host.h"
+#include "../harness/fake_host.h"
+#include "../harness/test_files.h"
+#include "../harness/track_text.h"
 #include "support/fault_plugin.h"
-#include "support/test_files.h"
-#include "support/track_text.h"
 
 #include <gtest/gtest.h>
 
