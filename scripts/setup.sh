@@ -57,13 +57,10 @@ apt_update() {
   fi
 }
 
+# Installs with apt; its output is shown and also kept in $log.
 apt_install() {
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
-}
-
-# Runs apt_install with its output shown and also kept in $log.
-apt_install_logged() {
-  apt_install "$@" 2>&1 | tee "$log"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" 2>&1 |
+    tee "$log"
 }
 
 # One line naming every installed package dpkg unpacked over another version.
@@ -81,15 +78,15 @@ say_moved() {
 # refuses that if it means a downgrade; only a downgrade needs consent.
 install_packages() {
   local codename
-  apt_install "$@" && return 0
-  codename=$( (. /etc/os-release && echo "${VERSION_CODENAME:-}") 2>/dev/null || true)
-  codename=${codename:-bookworm}
   pref=$(mktemp)
   log=$(mktemp)
   trap 'rm -f "$pref" "$log"' EXIT
+  apt_install "$@" && return 0
+  codename=$( (. /etc/os-release && echo "${VERSION_CODENAME:-}") 2>/dev/null || true)
+  codename=${codename:-bookworm}
   printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$codename" >"$pref"
   say "apt-get install failed; trying again with every package at the $codename release's version, for this install only, since a package list that did not update can leave the two architectures at different versions"
-  if apt_install_logged -o Dir::Etc::Preferences="$pref" "$@"; then
+  if apt_install -o Dir::Etc::Preferences="$pref" "$@"; then
     say_moved
     return 0
   fi
@@ -99,7 +96,7 @@ install_packages() {
     return 1
   fi
   say "installing at the release's versions with downgrades allowed"
-  apt_install_logged --allow-downgrades -o Dir::Etc::Preferences="$pref" "$@" || return 1
+  apt_install --allow-downgrades -o Dir::Etc::Preferences="$pref" "$@" || return 1
   say_moved
 }
 
