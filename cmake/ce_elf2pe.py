@@ -289,7 +289,7 @@ def convert(elf, res, dll_name):
                 (".reloc", reloc_rva, relocs, len(relocs), DISCARDABLE_DATA)]
     directories[ce_pe.DIR_RESOURCE] = (rsrc_rva, len(rsrc))
     directories[ce_pe.DIR_RELOC] = (reloc_rva, len(relocs))
-    directories[12] = (data["addr"] - base, 4 * (len(slots) + 1))  # import address table
+    directories[ce_pe.DIR_IAT] = (data["addr"] - base, 4 * (len(slots) + 1))
     image = ce_pe.Image(write_pe(base, elf.entry - base, sections, directories))
     check_code_map(elf, text, base, image)
     return image.data

@@ -24,7 +24,7 @@ SUBSYSTEM_WINDOWS_CE_GUI = 9
 RELOC_ABSOLUTE, RELOC_HIGHLOW = 0, 3
 MAX_SUBSYSTEM_VERSION = (5, 0)
 SIZE_LIMIT = 16 * 1024
-DIR_EXPORT, DIR_IMPORT, DIR_RESOURCE, DIR_RELOC, DIR_TLS = 0, 1, 2, 5, 9
+DIR_EXPORT, DIR_IMPORT, DIR_RESOURCE, DIR_RELOC, DIR_TLS, DIR_IAT = 0, 1, 2, 5, 9, 12
 
 
 class Image:
@@ -99,14 +99,23 @@ class Image:
             at += block
         return out
 
-    def imports(self):
-        """{dll name: [entry names]}."""
+    def import_descriptors(self):
+        """(lookup table, name, import address table) RVAs of every entry
+        of the import directory, up to its terminator."""
         rva, _ = self.directory(DIR_IMPORT)
-        out = {}
+        out = []
         while rva:
             lookup, _, _, name, iat = struct.unpack("<IIIII", self.read(rva, 20))
             if name == 0:
                 break
+            out.append((lookup, name, iat))
+            rva += 20
+        return out
+
+    def imports(self):
+        """{dll name: [entry names]}."""
+        out = {}
+        for lookup, name, iat in self.import_descriptors():
             names, slot = [], lookup or iat
             while True:
                 value = struct.unpack("<I", self.read(slot, 4))[0]
@@ -116,7 +125,6 @@ class Image:
                              else self.string(value + 2))
                 slot += 4
             out[self.string(name)] = names
-            rva += 20
         return out
 
     def exports(self):
@@ -157,8 +165,7 @@ def problems(image, arch="4T"):
         if rva % 4:
             out.append("%s directory at 0x%X, not 4-byte aligned" % (what, rva))
     try:
-        rva, _ = image.directory(DIR_IMPORT)
-        lookup, _, _, _, iat = struct.unpack("<IIIII", image.read(rva, 20)) if rva else (0,) * 5
+        lookup, _, iat = (image.import_descriptors() or [(0, 0, 0)])[0]
         rva, _ = image.directory(DIR_EXPORT)
         tables = struct.unpack("<III", image.read(rva + 28, 12)) if rva else (0,) * 3
         if any(t % 4 for t in (lookup, iat) + tables[:2]) or tables[2] % 2:

@@ -39,12 +39,7 @@ def map_image(uc, image, base):
 def bind_imports(uc, image, base, address_of):
     """Writes ADDRESS_OF(dll, entry name) into every import address slot."""
     imports = image.imports()
-    rva, _ = image.directory(ce_pe.DIR_IMPORT)
-    while rva:
-        _, _, _, name, iat = struct.unpack("<IIIII", image.read(rva, 20))
-        if name == 0:
-            break
+    for _, name, iat in image.import_descriptors():
         dll = image.string(name)
         for i, entry in enumerate(imports[dll]):
             uc.mem_write(base + iat + 4 * i, struct.pack("<I", address_of(dll, entry)))
-        rva += 20

@@ -228,8 +228,7 @@ class Loader(unittest.TestCase):
     """The loader takes what an older CE loader takes, and nothing else."""
 
     def refusal(self, patch):
-        with open(DLL, "rb") as f:
-            image = ce.ce_pe.Image(f.read())
+        image = ce.read_image(DLL)
         patch(image)
         folder = tempfile.mkdtemp()
         try:
@@ -290,8 +289,7 @@ class Loader(unittest.TestCase):
         self.assertIn(needed, reason)
 
     def entry_rva(self):
-        with open(DLL, "rb") as f:
-            return ce.ce_pe.Image(f.read()).entry
+        return ce.read_image(DLL).entry
 
 
 if __name__ == "__main__":
