@@ -442,7 +442,8 @@ void Checker::expectDataIgnoredAfterDeInit() {
         entry("PluginSetGPSData after PluginDeInit", [&] { d_->gpsData.setGPSData(&record); });
     const size_t handles = Holdings::now().handles;
     const size_t opened = handles > before.handles ? handles - before.handles : 0;
-    const size_t made = entryCount(".") > files ? entryCount(".") - files : 0;
+    const size_t filesNow = entryCount(".");
+    const size_t made = filesNow > files ? filesNow - files : 0;
     if (opened > 0 || made > 0)
         found_.push_back("PluginSetGPSData after PluginDeInit still records (" +
                          std::to_string(opened) + " handle(s) opened, " + std::to_string(made) +
