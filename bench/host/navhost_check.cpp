@@ -74,7 +74,7 @@ const std::chrono::seconds kEntryTimeout(10);
 const char* volatile currentStep = "loading";
 
 // Reports WHAT, during the current step, on standard error.
-void writeCrash(const char* what) {
+void writeReport(const char* what) {
     char text[512];
     std::snprintf(text, sizeof text, "violation: the plugin %s during: %s\n", what, currentStep);
 #if defined(_WIN32)
@@ -92,18 +92,18 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* e) {
     char what[64];
     std::snprintf(what, sizeof what, "crashed (exception 0x%08lX)",
                   static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode));
-    writeCrash(what);
+    writeReport(what);
     ExitProcess(kCrashed);
 }
 #else
 const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
 void onCrashSignal(int signal) {
-    writeCrash(signal == SIGSEGV ? "crashed (SIGSEGV)"
-               : signal == SIGBUS ? "crashed (SIGBUS)"
-               : signal == SIGILL ? "crashed (SIGILL)"
-               : signal == SIGFPE ? "crashed (SIGFPE)"
-                                  : "crashed (SIGABRT)");
+    writeReport(signal == SIGSEGV ? "crashed (SIGSEGV)"
+                : signal == SIGBUS ? "crashed (SIGBUS)"
+                : signal == SIGILL ? "crashed (SIGILL)"
+                : signal == SIGFPE ? "crashed (SIGFPE)"
+                                   : "crashed (SIGABRT)");
     _exit(kCrashed);
 }
 #endif
@@ -179,7 +179,7 @@ class Watchdog {
             const Clock::rep began = callBegan;
             if (began != 0 &&
                 Clock::now() - Clock::time_point(Clock::duration(began)) > kEntryTimeout) {
-                writeCrash("did not return within 10 s");
+                writeReport("did not return within 10 s");
                 std::_Exit(kBlocked);
             }
         }
