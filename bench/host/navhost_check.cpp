@@ -179,7 +179,10 @@ class Watchdog {
             const Clock::rep began = callBegan;
             if (began != 0 &&
                 Clock::now() - Clock::time_point(Clock::duration(began)) > kEntryTimeout) {
-                writeReport("did not return within 10 s");
+                char what[64];
+                std::snprintf(what, sizeof what, "did not return within %lld s",
+                              static_cast<long long>(kEntryTimeout.count()));
+                writeReport(what);
                 std::_Exit(kBlocked);
             }
         }
