@@ -191,8 +191,8 @@ void exercise(Plugin& p, FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The provider binds the simulated driver by its name: loaded here by
-    // its path first, the load by name finds it.
-    // The driver first, then each plugin, loaded for the whole run.
+    // its path first, the load by name finds it. Then each plugin; all stay
+    // loaded for the whole run.
     static PluginModule modules[1 + sizeof plugins / sizeof plugins[0]];
     std::string message;
     if (modules[0].open(programFolder() + "driver/GPSAPI.so", message) != LoadStatus::Loaded)

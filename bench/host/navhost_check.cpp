@@ -74,7 +74,7 @@ const std::chrono::seconds kEntryTimeout(10);
 const char* volatile currentStep = "loading";
 
 // Reports WHAT, during the current step, on standard error.
-void writeCrash(const char* what) {
+void writeReport(const char* what) {
     char text[512];
     std::snprintf(text, sizeof text, "violation: the plugin %s during: %s\n", what, currentStep);
 #if defined(_WIN32)
@@ -92,18 +92,18 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* e) {
     char what[64];
     std::snprintf(what, sizeof what, "crashed (exception 0x%08lX)",
                   static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode));
-    writeCrash(what);
+    writeReport(what);
     ExitProcess(kCrashed);
 }
 #else
 const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
 void onCrashSignal(int signal) {
-    writeCrash(signal == SIGSEGV ? "crashed (SIGSEGV)"
-               : signal == SIGBUS ? "crashed (SIGBUS)"
-               : signal == SIGILL ? "crashed (SIGILL)"
-               : signal == SIGFPE ? "crashed (SIGFPE)"
-                                  : "crashed (SIGABRT)");
+    writeReport(signal == SIGSEGV ? "crashed (SIGSEGV)"
+                : signal == SIGBUS ? "crashed (SIGBUS)"
+                : signal == SIGILL ? "crashed (SIGILL)"
+                : signal == SIGFPE ? "crashed (SIGFPE)"
+                                   : "crashed (SIGABRT)");
     _exit(kCrashed);
 }
 #endif
@@ -179,7 +179,10 @@ class Watchdog {
             const Clock::rep began = callBegan;
             if (began != 0 &&
                 Clock::now() - Clock::time_point(Clock::duration(began)) > kEntryTimeout) {
-                writeCrash("did not return within 10 s");
+                char what[64];
+                std::snprintf(what, sizeof what, "did not return within %lld s",
+                              static_cast<long long>(kEntryTimeout.count()));
+                writeReport(what);
                 std::_Exit(kBlocked);
             }
         }
@@ -442,7 +445,8 @@ void Checker::expectDataIgnoredAfterDeInit() {
         entry("PluginSetGPSData after PluginDeInit", [&] { d_->gpsData.setGPSData(&record); });
     const size_t handles = Holdings::now().handles;
     const size_t opened = handles > before.handles ? handles - before.handles : 0;
-    const size_t made = entryCount(".") > files ? entryCount(".") - files : 0;
+    const size_t filesNow = entryCount(".");
+    const size_t made = filesNow > files ? filesNow - files : 0;
     if (opened > 0 || made > 0)
         found_.push_back("PluginSetGPSData after PluginDeInit still records (" +
                          std::to_string(opened) + " handle(s) opened, " + std::to_string(made) +

@@ -2,8 +2,8 @@
 // before its call returns, beside its crash-safe peer: the same line built
 // with snprintf("%f") and written with fwrite and fflush. Also the longest
 // single PluginSetGPSData call, the first (which creates the file and
-// flushes it) and the Stop (which flushes and closes it). Runs on Linux and, built for Windows,
-// under Wine.
+// flushes it) and the Stop (which flushes and closes it). Runs on Linux
+// and, built for Windows, under Wine.
 //
 //   recorder_timing [POINTS]
 //
