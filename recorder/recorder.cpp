@@ -34,10 +34,6 @@ bool recording;
 WideChar tracksFolder[kFolderCapacity] = {'C', ':', '\\', 0};
 LocalTime createdAt;
 
-/* Appends a string literal without its terminator. */
-#define APPEND_LITERAL(out, text)                                                                  \
-    (memcpy((out), (text), sizeof(text) - 1), (out) + sizeof(text) - 1)
-
 /* Creates the file named after createdAt, with its header; false when the
  * file cannot be created, *nameTaken telling whether the name exists. */
 bool createTrackFile(bool* nameTaken) {

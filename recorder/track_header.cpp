@@ -24,10 +24,6 @@ const size_t kHeaderMax =
     sizeof kHeaderStart + sizeof kHeaderDesc + sizeof kHeaderEnd + 2 * TRACK_FILE_NAME_MAX;
 CONTRACT_STATIC_ASSERT(kHeaderMax <= TRACK_HEADER_MAX, header_fits);
 
-/* Appends a string literal without its terminator. */
-#define APPEND_LITERAL(out, text)                                                                  \
-    (memcpy((out), (text), sizeof(text) - 1), (out) + sizeof(text) - 1)
-
 } // namespace
 
 char* appendDateTime(char* out, int32_t year, int32_t month, int32_t day, int32_t hour,

@@ -10,6 +10,10 @@
 /* "%04d-%02d-%02d_%02d-%02d-%02d.gpx" with any six 32-bit values. */
 #define TRACK_FILE_NAME_MAX (6 * GPX_INT_MAX + 5 + 4)
 
+/* Appends a string literal without its terminator. */
+#define APPEND_LITERAL(out, text)                                                                  \
+    (memcpy((out), (text), sizeof(text) - 1), (out) + sizeof(text) - 1)
+
 /* "YYYY?MM?DD?hh?mm?ss" with the separators each format wants. */
 char* appendDateTime(char* out, int32_t year, int32_t month, int32_t day, int32_t hour,
                      int32_t minute, int32_t second, const char* separators);
