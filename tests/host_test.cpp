@@ -1,7 +1,7 @@
 // The reference host: its settings store, settings services, descriptor
 // checks and track read-back tested directly, and the navhost program run
 // as users run it, over the real recorder and a scripted stand-in provider.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
 #include "../harness/test_files.h"
 #include "support/child_program.h"

@@ -3,7 +3,7 @@
 // through the system's loader beside the simulated driver. Each fault must
 // give a clear result from the entry that meets it, and leave no thread,
 // event, library or device behind, nor release anything twice.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/simulated_driver.h"
 #include "fixtures/journal_driver.h"
 #include "support/eventually.h"

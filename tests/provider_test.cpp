@@ -1,6 +1,6 @@
 // The GPS provider, loaded through the system's loader and driven through
 // its descriptor as a host drives it, against the simulated GPS driver.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
 #include "../harness/simulated_driver.h"
 #include "../harness/test_files.h"

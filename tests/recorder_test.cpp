@@ -1,6 +1,6 @@
 // The track recorder, loaded through the system's loader and driven through
 // its descriptor exactly as a host drives it.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
 #include "../harness/test_files.h"
 #include "../harness/track_text.h"

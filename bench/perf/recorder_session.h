@@ -3,7 +3,7 @@
 // driven through its descriptor.
 #pragma once
 
-#include "../../harness/fake_host.h"
+#include "../../harness/plugin_host.h"
 #include "../../harness/plugin_library.h"
 
 #include <string>
