@@ -3,6 +3,7 @@
 // as users run it, over the real recorder and a scripted stand-in provider.
 #include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
+#include "../harness/simulated_driver.h"
 #include "../harness/test_files.h"
 #include "support/child_program.h"
 #include "support/nmea_sentence.h"
@@ -687,7 +688,7 @@ TEST_F(HostRecord, CompletesTheTrackOnInterruptAndHangUp) {
 // The simulated driver with nothing to replay: record ends at once.
 TEST(HostRecordSource, RefusesToRecordWithoutAPositionSource) {
     const std::string folder = testFolder();
-    unsetenv("GPSAPI_REPLAY_LOG");
+    SimulatedDriver::setReplayLog("");
     const ProgramResult r = runProgram(benchFile(programFileName("navhost")),
                                        {"record", "--tracks", folder, "--duration", "30"}, folder);
     EXPECT_EQ(14, r.exitCode) << r.out << r.err;

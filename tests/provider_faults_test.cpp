@@ -26,12 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 GPS_POSITION makeReading(uint32_t seq) {
-    GPS_POSITION p;
-    std::memset(&p, 0, sizeof p);
-    p.dwVersion = GPS_VERSION_1;
-    p.dwSize = GPS_POSITION_SIZE;
-    p.dwValidFields = GPS_VALID_LONGITUDE | GPS_VALID_LATITUDE;
-    p.FixType = GPS_FIX_3D;
+    GPS_POSITION p = blankReading(GPS_VALID_LONGITUDE | GPS_VALID_LATITUDE, GPS_FIX_3D);
     p.dblLongitude = seq;
     p.dblLatitude = 0.25;
     return p;
