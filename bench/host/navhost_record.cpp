@@ -87,7 +87,7 @@ bool setOption(const std::string& option, const std::string& value, RecordOption
 
 // Parses the options of "record"; false (after a message) on a bad one.
 bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, std::ostream& err) {
-    const fs::path folder = programFolder();
+    const fs::path folder = programDirectory();
     o.provider = folder / libraryFileName("orvane");
     o.recorder = folder / libraryFileName("wendmark");
     o.settings = "navhost.ini";
