@@ -5,7 +5,6 @@
 #include "../harness/test_files.h"
 #include "support/nmea_sentence.h"
 
-#include "../bench/gpsapi/gpsapi_control.h"
 #include "../platform/platform.h"
 #include "../provider/conversion.h"
 
