@@ -630,6 +630,15 @@ TEST_F(HostRecord, EndsOnACountOrWhenPositionsStop) {
     EXPECT_NE(std::string::npos, r.out.find("points:   5\n")) << r.out;
 }
 
+// A provider that never runs out of new positions cannot hold the run:
+// the duration still ends it.
+TEST_F(HostRecord, EndsOnTimeWhenTheProviderNeverRunsOut) {
+    const ProgramResult r =
+        record("[SCRIPTED]\nreport_end=false\npositions=2000000000\n", {"--duration", "1"});
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("stopped:  ran for the given duration")) << r.out;
+}
+
 TEST_F(HostRecord, ReportsBadInputWithItsExitCode) {
     EXPECT_EQ(7, record("[SCRIPTED]\nfail_init=true\n").exitCode);
     EXPECT_EQ(8, record("[SCRIPTED]\nfail_start=true\n").exitCode);

@@ -365,8 +365,14 @@ class Run {
 };
 
 void Run::drainPositions() {
-    while ((o_.maxPositions == 0 || progress_.positions < o_.maxPositions) &&
-           p_.provider->gpsData.getPosition(&position_) == 1) {
+    // A provider hands out each position once, so one drain finds a few at
+    // most. The bound keeps one that never runs out from holding the run in
+    // here, out of reach of its end conditions and of Ctrl-C.
+    const int kMostPerDrain = 100;
+    for (int n = 0;
+         n < kMostPerDrain && (o_.maxPositions == 0 || progress_.positions < o_.maxPositions) &&
+         p_.provider->gpsData.getPosition(&position_) == 1;
+         ++n) {
         p_.recorder->gpsData.setGPSData(&position_);
         ++received_;
         ++progress_.positions;
