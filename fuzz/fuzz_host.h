@@ -1,20 +1,14 @@
-// A host for the fuzz targets: a HostContext whose service table holds one
-// of two GetSetting/SetSetting pairs ('A' or 'B'), with a size and presence
-// the input chooses, answering GetSetting as the input says and logging
-// every call, so that a target can tell which pair the plugin holds.
+// The fuzz targets' host: the harness's host answering GetSetting as the
+// input says and logging every call, so that a target can tell which of the
+// two GetSetting/SetSetting pairs the plugin holds.
 #pragma once
 
-#include "../contract/plugin.h"
+#include "../harness/plugin_host.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <deque>
 #include <string>
 #include <vector>
-
-using WideString = std::basic_string<WideChar>;
-
-WideString wideText(const char* ascii);
 
 struct HostCall {
     char pair; // 'A' or 'B'
@@ -23,14 +17,9 @@ struct HostCall {
     WideString value; // the seed of a SetSetting
 };
 
-class FuzzHost {
+class FuzzHost : public PluginHost {
   public:
-    FuzzHost();
-    HostContext* context() { return &context_.context; }
-
-    // The service table: present or null, COUNT entries (any int32), with
-    // pair PAIR in slots 4 and 5.
-    void setTable(bool present, int32_t count, char pair);
+    FuzzHost() { setTable(true, 6, 'A'); }
 
     // How GetSetting answers KEY: not at all (missing), or with RESULT (a
     // full int: only its low byte is meant to count) and VALUE, or a null
@@ -46,26 +35,11 @@ class FuzzHost {
 
     std::vector<HostCall> calls;
 
-    // Strings handed to the plugin stay alive until this is called: the
-    // provider keeps referring to them.
-    void releaseStrings() { kept_.clear(); }
-
   private:
-    struct Context {
-        HostContext context;
-        FuzzHost* self;
-    } context_;
-    HostServices services_;
-    HostServiceEntry table_[8];
     std::vector<std::pair<WideString, Answer> > answers_;
-    std::deque<WideString> kept_;
 
-    int32_t get(char pair, const WideChar* key, const WideChar** value);
-    void set(char pair, const WideChar* key, const WideChar* value);
-    static int32_t PLUGIN_CALL getA(HostContext* c, const WideChar* key, const WideChar** value);
-    static int32_t PLUGIN_CALL getB(HostContext* c, const WideChar* key, const WideChar** value);
-    static void PLUGIN_CALL setA(HostContext* c, const WideChar* key, const WideChar* value);
-    static void PLUGIN_CALL setB(HostContext* c, const WideChar* key, const WideChar* value);
+    int32_t getSetting(const Caller& from, const WideChar* key, const WideChar** value) override;
+    void setSetting(const Caller& from, const WideChar* key, const WideChar* value) override;
 };
 
 // What a plugin holds of the host's entries, as the plugin contract says:

@@ -9,6 +9,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,29 +26,22 @@ namespace {
 
 unsigned long long linesParsed, sentencesParsed, readingsChecked;
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Whether LINE (without its line ending) ends in "*hh", its only '*',
 // whose value is the exclusive or of every character between the '$' and
 // the '*'.
 bool referenceChecksum(const std::string& line) {
     if (line.size() < 4 || line[0] != '$' || line.find('*') != line.size() - 3)
         return false;
-    const int high = hexDigit(line[line.size() - 2]), low = hexDigit(line[line.size() - 1]);
-    if (high < 0 || low < 0)
-        return false;
     unsigned sum = 0;
     for (size_t i = 1; i + 3 < line.size(); ++i)
         sum ^= static_cast<unsigned char>(line[i]);
-    return sum == static_cast<unsigned>(high * 16 + low);
+    // The sum written out, which a receiver may spell in either case.
+    char expected[3];
+    std::snprintf(expected, sizeof expected, "%02X", sum);
+    for (size_t i = 0; i < 2; ++i)
+        if (std::toupper(static_cast<unsigned char>(line[line.size() - 2 + i])) != expected[i])
+            return false;
+    return true;
 }
 
 void checkSentence(const nmea::Sentence& s, const std::string& line) {

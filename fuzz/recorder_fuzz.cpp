@@ -28,7 +28,7 @@ extern "C" PluginDescriptor* PLUGIN_CALL pluginPreInitMethod(void);
 
 namespace {
 
-const WideString kKey = wideText("tracks_path");
+const WideString kKey = wide("tracks_path");
 // A prefix naming a folder that does not exist.
 const char kMissing[] = "nodir/";
 // The longest file name the file system takes, in bytes.
@@ -218,8 +218,8 @@ WideString consumeFolder(FuzzedDataProvider& in) {
             c = '_';
     }
     if (in.ConsumeIntegralInRange<int>(0, 7) == 0)
-        prefix = wideText(kMissing) + prefix;
-    return wideText(work.c_str()) + prefix;
+        prefix = wide(kMissing) + prefix;
+    return wide(work.c_str()) + prefix;
 }
 
 FuzzHost host;
@@ -313,7 +313,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzHost::Answer start;
     start.known = true;
     start.result = 1;
-    start.value = wideText(work.c_str());
+    start.value = wide(work.c_str());
     init(m, true, 6, 'A', start);
     host.releaseStrings();
 

@@ -98,11 +98,11 @@ struct Plugin {
 // The recorder copies its folder and seeds the copy; the provider does the
 // same with its log file, and seeds its two other keys with their defaults.
 Plugin plugins[] = {
-    {"wendmark", {{wideText("tracks_path"), wideText("C:\\"), true, 254}}},
+    {"wendmark", {{wide("tracks_path"), wide("C:\\"), true, 254}}},
     {"orvane",
-     {{wideText("log_file"), wideText("\\orvane.log"), true, 254},
-      {wideText("log_enabled"), wideText("false"), false, 0},
-      {wideText("trace_level"), wideText("0"), false, 0}}},
+     {{wide("log_file"), wide("\\orvane.log"), true, 254},
+      {wide("log_enabled"), wide("false"), false, 0},
+      {wide("trace_level"), wide("0"), false, 0}}},
 };
 
 FuzzHost host;

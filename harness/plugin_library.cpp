@@ -11,17 +11,20 @@
 
 namespace fs = std::filesystem;
 
-std::string programFolder() {
-    char path[4096];
+fs::path programDirectory() {
 #if defined(_WIN32)
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string s(path, n);
-    return s.substr(0, s.find_last_of("\\/") + 1);
+    wchar_t path[4096];
+    const DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+    return fs::path(std::wstring(path, n)).parent_path();
 #else
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string s(path, n > 0 ? static_cast<size_t>(n) : 0);
-    return s.substr(0, s.find_last_of('/') + 1);
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    return fs::path(std::string(path, n > 0 ? static_cast<size_t>(n) : 0)).parent_path();
 #endif
+}
+
+std::string programFolder() {
+    return programDirectory().string() + kPathSeparator;
 }
 
 std::string libraryFileName(const std::string& name) {

@@ -15,7 +15,9 @@ const char kPathSeparator = '\\';
 const char kPathSeparator = '/';
 #endif
 
-// The folder of the running test program, with a trailing separator.
+// The folder of the running program: as a path (read wide on Windows, so
+// that any name serves), and as text with a trailing separator.
+std::filesystem::path programDirectory();
 std::string programFolder();
 
 // File name of a library built beside the tests: "NAME.dll" or "NAME.so".

@@ -19,6 +19,11 @@ std::string driverLibraryPath(const std::string& folder) {
     return programFolder() + folder + kPathSeparator + kDriverFile;
 }
 
+const char* const kDriverControlEntries[8] = {
+    "SimGpsReset",           "SimGpsPushReading",      "SimGpsSignalDeviceState",
+    "SimGpsSetFailures",     "SimGpsGetCounters",      "SimGpsReplayFinished",
+    "SimGpsGetReplayStatus", "SimGpsReplayAcknowledge"};
+
 SimulatedDriver::SimulatedDriver(const std::string& folder)
     : path_(driverLibraryPath(folder)), library_(path_) {
     if (!library_.loaded())
@@ -28,20 +33,29 @@ SimulatedDriver::SimulatedDriver(const std::string& folder)
     signalDeviceState_ = resolve<SimGpsSignalDeviceStateFn>("SimGpsSignalDeviceState");
     setFailures_ = resolve<SimGpsSetFailuresFn>("SimGpsSetFailures");
     getCounters_ = resolve<SimGpsGetCountersFn>("SimGpsGetCounters");
+    replayFinished_ = resolve<SimGpsReplayFinishedFn>("SimGpsReplayFinished");
+    acknowledge_ = resolve<SimGpsReplayAcknowledgeFn>("SimGpsReplayAcknowledge");
+    replayStatus_ = resolve<SimGpsGetReplayStatusFn>("SimGpsGetReplayStatus");
 }
 
 bool SimulatedDriver::ok() const {
     return library_.loaded() && reset_ != nullptr && push_ != nullptr &&
-           signalDeviceState_ != nullptr && setFailures_ != nullptr && getCounters_ != nullptr;
+           signalDeviceState_ != nullptr && setFailures_ != nullptr && getCounters_ != nullptr &&
+           replayFinished_ != nullptr && acknowledge_ != nullptr && replayStatus_ != nullptr;
 }
 
-GPS_POSITION driverReading(const GpsRecord& r) {
+GPS_POSITION blankReading(uint32_t valid, uint32_t fixType) {
     GPS_POSITION p;
     std::memset(&p, 0, sizeof p);
     p.dwVersion = GPS_VERSION_1;
     p.dwSize = GPS_POSITION_SIZE;
-    p.dwValidFields = 0x3FFFF;
-    p.FixType = GPS_FIX_3D;
+    p.dwValidFields = valid;
+    p.FixType = fixType;
+    return p;
+}
+
+GPS_POSITION driverReading(const GpsRecord& r) {
+    GPS_POSITION p = blankReading(0x3FFFF, GPS_FIX_3D);
     p.stUTCTime.wYear = static_cast<uint16_t>(r.year);
     p.stUTCTime.wMonth = r.month;
     p.stUTCTime.wDay = r.day;
@@ -60,6 +74,35 @@ SimGpsCounters SimulatedDriver::counters() const {
     SimGpsCounters c;
     getCounters_(&c);
     return c;
+}
+
+SimGpsReplayStatus SimulatedDriver::replayStatus() const {
+    SimGpsReplayStatus s;
+    replayStatus_(&s);
+    return s;
+}
+
+namespace {
+
+void setVariable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+#else
+    if (value.empty())
+        unsetenv(name);
+    else
+        setenv(name, value.c_str(), 1);
+#endif
+}
+
+} // namespace
+
+void SimulatedDriver::setReplayLog(const std::string& path) {
+    setVariable(SIMGPS_REPLAY_LOG_VARIABLE, path);
+}
+
+void SimulatedDriver::setReplayPace(const std::string& pace) {
+    setVariable(SIMGPS_REPLAY_PACE_VARIABLE, pace);
 }
 
 bool SimulatedDriver::isLoaded() {

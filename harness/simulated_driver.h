@@ -18,6 +18,9 @@
 extern const char kDriverFile[];
 std::string driverLibraryPath(const std::string& folder);
 
+// The driver's bench-only entries, by name.
+extern const char* const kDriverControlEntries[8];
+
 class SimulatedDriver {
   public:
     // FOLDER beside the test program: "driver", or "driver-without-ENTRY"
@@ -35,9 +38,20 @@ class SimulatedDriver {
     void signalDeviceState() { signalDeviceState_(); }
     void setFailures(uint32_t mask) { setFailures_(mask); }
     SimGpsCounters counters() const;
+    // The replay's side: 1 once the replay is over, the receipt of a
+    // fetched position, the figures.
+    int32_t replayFinished() const { return replayFinished_(); }
+    void acknowledge() const { acknowledge_(); }
+    SimGpsReplayStatus replayStatus() const;
+    // Any other entry of the library, such as the driver's own.
+    void* symbol(const char* name) const { return library_.symbol(name); }
 
     // Whether a library of the driver's name is loaded in this process.
     static bool isLoaded();
+    // The variables that name the log a device replays from its next open,
+    // and the pace; an empty text removes the variable.
+    static void setReplayLog(const std::string& path);
+    static void setReplayPace(const std::string& pace);
 
   private:
     template <typename Fn> Fn resolve(const char* name) const {
@@ -51,7 +65,14 @@ class SimulatedDriver {
     SimGpsSignalDeviceStateFn signalDeviceState_ = nullptr;
     SimGpsSetFailuresFn setFailures_ = nullptr;
     SimGpsGetCountersFn getCounters_ = nullptr;
+    SimGpsReplayFinishedFn replayFinished_ = nullptr;
+    SimGpsReplayAcknowledgeFn acknowledge_ = nullptr;
+    SimGpsGetReplayStatusFn replayStatus_ = nullptr;
 };
+
+// A reading as the driver fills it in: version and size set, the fields of
+// VALID valid and a FIXTYPE fix, everything else zero.
+GPS_POSITION blankReading(uint32_t valid, uint32_t fixType);
 
 // The driver's reading of record R: every field valid, a 3-D fix, the
 // record's time, position, altitude (above the ellipsoid) and HDOP, no

@@ -9,8 +9,8 @@
 
 namespace fs = std::filesystem;
 
-std::string freshFolder(const std::string& name) {
-    fs::path folder = fs::path(programFolder()) / "test-output" / name;
+std::string freshFolder(const std::string& name, const char* under) {
+    fs::path folder = fs::path(programFolder()) / under / name;
     std::error_code ec;
     fs::remove_all(folder, ec);
     fs::create_directories(folder);

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-// A fresh, empty folder under the test output folder, with a trailing
-// separator in the system's own style.
-std::string freshFolder(const std::string& name);
+// A fresh, empty folder NAME in the folder UNDER beside the program, with a
+// trailing separator in the system's own style.
+std::string freshFolder(const std::string& name, const char* under = "test-output");
 // The bundled test data NAME ("nmea", "arm") copied beside the test
 // program, with a trailing separator.
 std::string testDataFolder(const std::string& name);

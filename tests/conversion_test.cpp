@@ -1,6 +1,7 @@
 // The provider's conversion and hand-over, driven by filling the reading
 // buffer directly, as the reader thread does after a fetch. The provider's
 // conversion source is compiled into this program for that.
+#include "../harness/simulated_driver.h"
 #include "../provider/conversion.h"
 #include "../provider/handover.h"
 #include "support/test_thread.h"
@@ -53,13 +54,7 @@ struct Satellite {
 
 // A reading with the given valid fields and nothing else set.
 GPS_POSITION reading(uint32_t valid, uint32_t fixType = GPS_FIX_3D) {
-    GPS_POSITION p;
-    std::memset(&p, 0, sizeof p);
-    p.dwVersion = GPS_VERSION_1;
-    p.dwSize = GPS_POSITION_SIZE;
-    p.dwValidFields = valid;
-    p.FixType = fixType;
-    return p;
+    return blankReading(valid, fixType);
 }
 
 void setInView(GPS_POSITION& p, const std::vector<Satellite>& view) {

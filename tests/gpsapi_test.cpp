@@ -5,7 +5,6 @@
 #include "../harness/test_files.h"
 #include "support/nmea_sentence.h"
 
-#include "../bench/gpsapi/gpsapi_control.h"
 #include "../platform/platform.h"
 #include "../provider/conversion.h"
 
@@ -20,41 +19,14 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
+#if !defined(_WIN32)
 #include <sys/stat.h>
 #endif
 
 namespace {
 
-// Sets or, with an empty value, removes a variable of this process.
-void setVariable(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
-#else
-    if (value.empty())
-        unsetenv(name);
-    else
-        setenv(name, value.c_str(), 1);
-#endif
-}
-
 const char* const kDriverEntries[] = {"GPSOpenDevice", "GPSCloseDevice", "GPSGetPosition",
                                       "GPSGetDeviceState"};
-const char* const kControlEntries[] = {
-    "SimGpsReset",           "SimGpsPushReading",      "SimGpsSignalDeviceState",
-    "SimGpsSetFailures",     "SimGpsGetCounters",      "SimGpsReplayFinished",
-    "SimGpsGetReplayStatus", "SimGpsReplayAcknowledge"};
-
-GPS_POSITION emptyPosition() {
-    GPS_POSITION p;
-    std::memset(&p, 0, sizeof p);
-    p.dwVersion = GPS_VERSION_1;
-    p.dwSize = GPS_POSITION_SIZE;
-    return p;
-}
 
 int64_t elapsedMs(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -65,28 +37,20 @@ int64_t elapsedMs(std::chrono::steady_clock::time_point since) {
 class GpsDriver : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(library.loaded()) << "cannot load " << driverLibraryPath("driver");
+        ASSERT_TRUE(sim.ok()) << "cannot load " << sim.path();
         resolve(open, "GPSOpenDevice");
         resolve(close, "GPSCloseDevice");
         resolve(getPosition, "GPSGetPosition");
         resolve(getDeviceState, "GPSGetDeviceState");
-        resolve(reset, "SimGpsReset");
-        resolve(push, "SimGpsPushReading");
-        resolve(signalState, "SimGpsSignalDeviceState");
-        resolve(setFailures, "SimGpsSetFailures");
-        resolve(getCounters, "SimGpsGetCounters");
-        resolve(replayFinished, "SimGpsReplayFinished");
-        resolve(replayStatus, "SimGpsGetReplayStatus");
-        resolve(acknowledge, "SimGpsReplayAcknowledge");
-        reset();
+        sim.reset();
         newLocation = platformEventCreate();
         stateChange = platformEventCreate();
         ASSERT_NE(nullptr, newLocation);
         ASSERT_NE(nullptr, stateChange);
     }
     void TearDown() override {
-        setVariable(SIMGPS_REPLAY_LOG_VARIABLE, "");
-        setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "");
+        SimulatedDriver::setReplayLog("");
+        SimulatedDriver::setReplayPace("");
         if (device != nullptr)
             close(device);
         platformEventClose(newLocation);
@@ -94,20 +58,10 @@ class GpsDriver : public ::testing::Test {
     }
 
     template <typename F> void resolve(F& f, const char* name) {
-        f = reinterpret_cast<F>(library.symbol(name));
+        f = reinterpret_cast<F>(sim.symbol(name));
         ASSERT_NE(nullptr, reinterpret_cast<void*>(f)) << name;
     }
 
-    SimGpsCounters counters() {
-        SimGpsCounters c;
-        getCounters(&c);
-        return c;
-    }
-    SimGpsReplayStatus status() {
-        SimGpsReplayStatus s;
-        replayStatus(&s);
-        return s;
-    }
     bool signalled(PlatformHandle event, uint32_t timeoutMs) {
         return platformWaitAny(&event, 1, timeoutMs) == 0;
     }
@@ -120,7 +74,7 @@ class GpsDriver : public ::testing::Test {
         device = nullptr;
     }
     GPS_POSITION fetch() {
-        GPS_POSITION p = emptyPosition();
+        GPS_POSITION p = blankReading(0, 0);
         EXPECT_EQ(0u, getPosition(device, &p, 50000, 0));
         return p;
     }
@@ -129,16 +83,16 @@ class GpsDriver : public ::testing::Test {
     GPS_POSITION fetchAndAcknowledge() {
         GPS_POSITION p = fetch();
         if (p.dwValidFields & POSITION_RECORD_FIELDS)
-            acknowledge();
+            sim.acknowledge();
         return p;
     }
     // Every epoch of a host paced replay of LOG.
     std::vector<GPS_POSITION> replayWhole(const std::string& log) {
-        setVariable(SIMGPS_REPLAY_LOG_VARIABLE, log);
-        setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "host");
+        SimulatedDriver::setReplayLog(log);
+        SimulatedDriver::setReplayPace("host");
         openDevice();
         std::vector<GPS_POSITION> readings;
-        while (replayFinished() == 0) {
+        while (sim.replayFinished() == 0) {
             if (!signalled(newLocation, 20000)) {
                 ADD_FAILURE() << "no epoch after " << readings.size();
                 break;
@@ -148,19 +102,11 @@ class GpsDriver : public ::testing::Test {
         return readings;
     }
 
-    PluginLibrary library{driverLibraryPath("driver")};
+    SimulatedDriver sim;
     GPSOpenDeviceFn open = nullptr;
     GPSCloseDeviceFn close = nullptr;
     GPSGetPositionFn getPosition = nullptr;
     GPSGetDeviceStateFn getDeviceState = nullptr;
-    SimGpsResetFn reset = nullptr;
-    SimGpsPushReadingFn push = nullptr;
-    SimGpsSignalDeviceStateFn signalState = nullptr;
-    SimGpsSetFailuresFn setFailures = nullptr;
-    SimGpsGetCountersFn getCounters = nullptr;
-    SimGpsReplayFinishedFn replayFinished = nullptr;
-    SimGpsGetReplayStatusFn replayStatus = nullptr;
-    SimGpsReplayAcknowledgeFn acknowledge = nullptr;
     PlatformHandle newLocation = nullptr, stateChange = nullptr;
     GpsHandle device = nullptr;
 };
@@ -178,23 +124,19 @@ TEST(GpsDriverLibrary, EachVariantLacksExactlyItsEntryAndUnloadsCompletely) {
                 EXPECT_EQ(folder == std::string("driver-without-") + entry,
                           library.symbol(entry) == nullptr)
                     << entry;
-            for (const char* entry : kControlEntries)
+            for (const char* entry : kDriverControlEntries)
                 EXPECT_NE(nullptr, library.symbol(entry)) << entry;
         }
         // Tests load one variant after another and the provider then finds
         // it by its bare name: an earlier variant must not linger.
-#if defined(_WIN32)
-        EXPECT_EQ(nullptr, GetModuleHandleA(kDriverFile));
-#else
-        EXPECT_EQ(nullptr, dlopen(driverLibraryPath(folder).c_str(), RTLD_NOW | RTLD_NOLOAD));
-#endif
+        EXPECT_FALSE(SimulatedDriver::isLoaded());
     }
 }
 
 TEST_F(GpsDriver, CountsOpensClosesEventsAndCallsAfterClose) {
     GpsHandle first = open(newLocation, stateChange, nullptr, 0);
     ASSERT_NE(nullptr, first);
-    SimGpsCounters c = counters();
+    SimGpsCounters c = sim.counters();
     EXPECT_EQ(1, c.opens);
     EXPECT_EQ(1, c.openDevices);
     EXPECT_EQ(2, c.eventsHeld);
@@ -205,14 +147,14 @@ TEST_F(GpsDriver, CountsOpensClosesEventsAndCallsAfterClose) {
     GpsHandle second = open(nullptr, stateChange, name, 7);
     ASSERT_NE(nullptr, second);
     EXPECT_NE(first, second);
-    c = counters();
+    c = sim.counters();
     EXPECT_EQ(2, c.openDevices);
     EXPECT_EQ(3, c.eventsHeld);
     EXPECT_EQ(0, c.lastOpenNameWasNull);
     EXPECT_EQ(7u, c.lastOpenFlags);
 
     EXPECT_EQ(0u, close(first));
-    c = counters();
+    c = sim.counters();
     EXPECT_EQ(1, c.closes);
     EXPECT_EQ(1, c.openDevices);
     EXPECT_EQ(1, c.eventsHeld);
@@ -223,16 +165,16 @@ TEST_F(GpsDriver, CountsOpensClosesEventsAndCallsAfterClose) {
     ASSERT_NE(nullptr, third);
     EXPECT_NE(first, third);
     EXPECT_NE(0u, close(first));
-    GPS_POSITION p = emptyPosition();
+    GPS_POSITION p = blankReading(0, 0);
     EXPECT_NE(0u, getPosition(first, &p, 50000, 0));
-    c = counters();
+    c = sim.counters();
     EXPECT_EQ(2, c.callsAfterClose);
     EXPECT_EQ(1, c.closes);
     EXPECT_EQ(2, c.eventsHeld);
 
     EXPECT_EQ(0u, close(second));
     EXPECT_EQ(0u, close(third));
-    c = counters();
+    c = sim.counters();
     EXPECT_EQ(3, c.opens);
     EXPECT_EQ(3, c.closes);
     EXPECT_EQ(0, c.openDevices);
@@ -240,8 +182,8 @@ TEST_F(GpsDriver, CountsOpensClosesEventsAndCallsAfterClose) {
 
     // Reset clears the history; what is open stays counted.
     openDevice();
-    reset();
-    c = counters();
+    sim.reset();
+    c = sim.counters();
     EXPECT_EQ(0, c.opens);
     EXPECT_EQ(0, c.callsAfterClose);
     EXPECT_EQ(1, c.openDevices);
@@ -250,7 +192,7 @@ TEST_F(GpsDriver, CountsOpensClosesEventsAndCallsAfterClose) {
 
 TEST_F(GpsDriver, PushedReadingSignalsNewLocationAndIsFetchedWithTheCallersHeader) {
     openDevice();
-    GPS_POSITION r = emptyPosition();
+    GPS_POSITION r = blankReading(0, 0);
     r.dwVersion = 99; // the driver's own header is never handed out
     r.dwSize = 1;
     r.dwValidFields = GPS_VALID_LATITUDE | GPS_VALID_LONGITUDE;
@@ -258,13 +200,13 @@ TEST_F(GpsDriver, PushedReadingSignalsNewLocationAndIsFetchedWithTheCallersHeade
     r.dblLongitude = -1.25;
     r.rgdwSatellitesInViewSignalToNoiseRatio[11] = 44; // the structure's last bytes
 
-    push(&r, 0);
+    sim.push(r, false);
     EXPECT_FALSE(signalled(newLocation, 50));
-    push(&r, 1);
+    sim.push(r);
     EXPECT_TRUE(signalled(newLocation, 5000));
     EXPECT_FALSE(signalled(stateChange, 0));
 
-    GPS_POSITION got = emptyPosition();
+    GPS_POSITION got = blankReading(0, 0);
     EXPECT_EQ(0u, getPosition(device, &got, 50000, 0));
     EXPECT_EQ(1u, got.dwVersion);
     EXPECT_EQ(344u, got.dwSize);
@@ -273,7 +215,7 @@ TEST_F(GpsDriver, PushedReadingSignalsNewLocationAndIsFetchedWithTheCallersHeade
     EXPECT_EQ(-1.25, got.dblLongitude);
     EXPECT_EQ(44u, got.rgdwSatellitesInViewSignalToNoiseRatio[11]);
 
-    SimGpsCounters c = counters();
+    SimGpsCounters c = sim.counters();
     EXPECT_EQ(1, c.fetches);
     EXPECT_EQ(50000u, c.lastMaximumAge);
     EXPECT_EQ(0u, c.lastFetchFlags);
@@ -285,7 +227,7 @@ TEST_F(GpsDriver, PushedReadingSignalsNewLocationAndIsFetchedWithTheCallersHeade
     for (uint32_t size : {0u, 6u, 100u, 344u, 400u}) {
         SCOPED_TRACE(size);
         std::memset(buffer, 0xAB, sizeof buffer);
-        GPS_POSITION header = emptyPosition();
+        GPS_POSITION header = blankReading(0, 0);
         header.dwSize = size;
         std::memcpy(buffer, &header, 8);
         EXPECT_EQ(0u, getPosition(device, reinterpret_cast<GPS_POSITION*>(buffer), 50000, 0));
@@ -294,13 +236,13 @@ TEST_F(GpsDriver, PushedReadingSignalsNewLocationAndIsFetchedWithTheCallersHeade
         EXPECT_EQ(0, std::memcmp(buffer + 8, reinterpret_cast<const char*>(&r) + 8, copied - 8));
         for (size_t i = copied; i < sizeof buffer; ++i)
             ASSERT_EQ(0xAB, buffer[i]) << "byte " << i;
-        EXPECT_EQ(size, counters().lastPositionSize);
+        EXPECT_EQ(size, sim.counters().lastPositionSize);
     }
 }
 
 TEST_F(GpsDriver, DeviceStateSignalAndQuery) {
     openDevice();
-    signalState();
+    sim.signalDeviceState();
     EXPECT_TRUE(signalled(stateChange, 5000));
     EXPECT_FALSE(signalled(newLocation, 0));
 
@@ -314,21 +256,21 @@ TEST_F(GpsDriver, DeviceStateSignalAndQuery) {
     EXPECT_EQ(1u, d.dwServiceState);
     EXPECT_EQ(1u, d.dwDeviceState);
     EXPECT_NE(0, d.szGPSFriendlyName[0]);
-    SimGpsCounters c = counters();
+    SimGpsCounters c = sim.counters();
     EXPECT_EQ(1, c.stateQueries);
     EXPECT_EQ(1u, c.lastDeviceVersion);
     EXPECT_EQ(216u, c.lastDeviceSize);
 }
 
 TEST_F(GpsDriver, FailureSwitchesFailOnlyTheirCall) {
-    setFailures(SIMGPS_FAIL_OPEN);
+    sim.setFailures(SIMGPS_FAIL_OPEN);
     EXPECT_EQ(nullptr, open(newLocation, stateChange, nullptr, 0));
-    SimGpsCounters c = counters();
+    SimGpsCounters c = sim.counters();
     EXPECT_EQ(0, c.opens);
     EXPECT_EQ(0, c.openDevices);
     EXPECT_EQ(0, c.eventsHeld);
 
-    setFailures(SIMGPS_FAIL_STATE | SIMGPS_FAIL_FETCH);
+    sim.setFailures(SIMGPS_FAIL_STATE | SIMGPS_FAIL_FETCH);
     openDevice();
     GPS_DEVICE d;
     std::memset(&d, 0, sizeof d);
@@ -337,45 +279,45 @@ TEST_F(GpsDriver, FailureSwitchesFailOnlyTheirCall) {
     EXPECT_NE(0u, getDeviceState(&d));
     EXPECT_EQ(0u, d.dwServiceState);
 
-    GPS_POSITION r = emptyPosition();
+    GPS_POSITION r = blankReading(0, 0);
     r.dwValidFields = GPS_VALID_SPEED;
     r.flSpeed = 10;
-    push(&r, 1);
+    sim.push(r);
     EXPECT_TRUE(signalled(newLocation, 5000)); // signals still come
-    GPS_POSITION got = emptyPosition();
+    GPS_POSITION got = blankReading(0, 0);
     EXPECT_NE(0u, getPosition(device, &got, 50000, 0));
     EXPECT_EQ(0u, got.dwValidFields);
 
-    setFailures(0);
+    sim.setFailures(0);
     EXPECT_EQ(0u, getDeviceState(&d));
     EXPECT_EQ(GPS_VALID_SPEED, fetch().dwValidFields);
-    reset();
+    sim.reset();
     EXPECT_EQ(0u, fetch().dwValidFields); // reset also forgets the reading
 }
 
 // The provider's reader thread fetches while the test thread pushes: every
 // fetched reading must be one that was pushed, never a mix of two.
 struct Pusher {
-    SimGpsPushReadingFn push;
+    SimulatedDriver* driver;
     int count;
 };
 
 PlatformThreadResult PLATFORM_THREAD_CALL pushReadings(void* parameter) {
     Pusher* p = static_cast<Pusher*>(parameter);
-    GPS_POSITION r = emptyPosition();
+    GPS_POSITION r = blankReading(0, 0);
     for (int i = 1; i <= p->count; ++i) {
         r.dblLatitude = i;
         r.dblLongitude = -i;
         for (uint32_t& prn : r.rgdwSatellitesInViewPRNs)
             prn = static_cast<uint32_t>(i);
-        p->push(&r, 1);
+        p->driver->push(r);
     }
     return 0;
 }
 
 TEST_F(GpsDriver, FetchesWhilePushingNeverSeeAHalfWrittenReading) {
     openDevice();
-    Pusher pusher = {push, 3000};
+    Pusher pusher = {&sim, 3000};
     uint32_t id;
     PlatformHandle thread = platformThreadStart(pushReadings, &pusher, &id);
     ASSERT_NE(nullptr, thread);
@@ -415,7 +357,7 @@ TEST_F(GpsDriver, HostPacedReplayDeliversEachEpochOfEveryLogOnce) {
         SCOPED_TRACE(log);
         const std::vector<GPS_POSITION> readings = replayWhole(testDataFolder("nmea") + log);
         EXPECT_FALSE(signalled(newLocation, 100)) << "a signal after the last epoch";
-        SimGpsReplayStatus s = status();
+        SimGpsReplayStatus s = sim.replayStatus();
         closeDevice();
         EXPECT_EQ(0, s.running);
         EXPECT_EQ(1, s.finished);
@@ -469,8 +411,8 @@ const char kPacedLog[] = "$GPRMC,100000,A,5000.000,N,00500.000,E,5.0,90.0,200818
 TEST_F(GpsDriver, PacedReplayFollowsTheLogsClockWithoutWaitingForFetches) {
     const std::string log = freshFolder("replay-paced") + "paced.nmea";
     writeFile(log, kPacedLog);
-    setVariable(SIMGPS_REPLAY_LOG_VARIABLE, log);
-    setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "20"); // 50 ms a second; the hour is cut to 10 s
+    SimulatedDriver::setReplayLog(log);
+    SimulatedDriver::setReplayPace("20"); // 50 ms a second; the hour is cut to 10 s
     const auto start = std::chrono::steady_clock::now();
     openDevice();
     int signals = 0;
@@ -480,13 +422,13 @@ TEST_F(GpsDriver, PacedReplayFollowsTheLogsClockWithoutWaitingForFetches) {
     EXPECT_EQ(4, signals);
     EXPECT_GE(elapsed, 2 * 50 + 500 - 20);
     EXPECT_LT(elapsed, 20000);
-    EXPECT_EQ(4, status().epochsDelivered);
-    EXPECT_EQ(0, replayFinished()); // the last epoch is not fetched yet
+    EXPECT_EQ(4, sim.replayStatus().epochsDelivered);
+    EXPECT_EQ(0, sim.replayFinished()); // the last epoch is not fetched yet
     GPS_POSITION last = fetch();
     EXPECT_EQ(11, last.stUTCTime.wHour);
     EXPECT_NEAR(50.0 + 0.03 / 60, last.dblLatitude, 1e-12);
-    EXPECT_EQ(1, replayFinished());
-    EXPECT_EQ(1, status().epochsFetched); // the first three went unfetched
+    EXPECT_EQ(1, sim.replayFinished());
+    EXPECT_EQ(1, sim.replayStatus().epochsFetched); // the first three went unfetched
 }
 
 TEST_F(GpsDriver, ReplaySkipsDamagedLinesAndRestartsAfterAClose) {
@@ -497,17 +439,17 @@ TEST_F(GpsDriver, ReplaySkipsDamagedLinesAndRestartsAfterAClose) {
     writeFile(log, "# a comment\n" + std::string(kPacedLog, 63) + bad +
                        std::string(kPacedLog + 63, 63) + overlong +
                        std::string(kPacedLog + 126, 61)); // no line ending at the end
-    setVariable(SIMGPS_REPLAY_LOG_VARIABLE, log);
-    setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "Host");
+    SimulatedDriver::setReplayLog(log);
+    SimulatedDriver::setReplayPace("Host");
     openDevice();
     std::vector<double> latitudes;
-    while (replayFinished() == 0) {
+    while (sim.replayFinished() == 0) {
         ASSERT_TRUE(signalled(newLocation, 20000));
         latitudes.push_back(fetchAndAcknowledge().dblLatitude);
     }
     ASSERT_EQ(3u, latitudes.size());
     EXPECT_NEAR(50.0 + 0.01 / 60, latitudes[1], 1e-12);
-    SimGpsReplayStatus s = status();
+    SimGpsReplayStatus s = sim.replayStatus();
     EXPECT_EQ(3, s.sentencesUsed);
     EXPECT_EQ(2, s.sentencesRejected); // the bad checksum and the overlong line
 
@@ -517,8 +459,8 @@ TEST_F(GpsDriver, ReplaySkipsDamagedLinesAndRestartsAfterAClose) {
     ASSERT_TRUE(signalled(newLocation, 20000));
     EXPECT_EQ(50.0, fetch().dblLatitude);
     closeDevice();
-    EXPECT_EQ(0, status().running);
-    EXPECT_EQ(0, replayFinished());
+    EXPECT_EQ(0, sim.replayStatus().running);
+    EXPECT_EQ(0, sim.replayFinished());
     // The fetch let the next epoch through while the device was open; once
     // closed, the device's events stay quiet.
     signalled(newLocation, 0);
@@ -546,7 +488,7 @@ TEST_F(GpsDriver, ReplayReadsEveryLineEndAndSentencesBeyondTheStandardLength) {
         EXPECT_NEAR(50.0 + 0.02 / 60, r[2].dblLatitude, 1e-12);
         EXPECT_NEAR(50.0 + 0.04 / 60, r[4].dblLatitude, 1e-12);
         EXPECT_EQ(50.5f, r[4].flAltitudeWRTEllipsoid);
-        EXPECT_EQ(0, status().sentencesRejected);
+        EXPECT_EQ(0, sim.replayStatus().sentencesRejected);
     }
 }
 
@@ -561,10 +503,10 @@ TEST_F(GpsDriver, ReplayRefusesALogThatIsNoFile) {
     const std::string names[] = {folder + "fifo.nmea", "/dev/null", folder};
 #endif
     for (const std::string& name : names) {
-        setVariable(SIMGPS_REPLAY_LOG_VARIABLE, name);
+        SimulatedDriver::setReplayLog(name);
         EXPECT_EQ(nullptr, open(newLocation, stateChange, nullptr, 0)) << name;
     }
-    EXPECT_EQ(0, counters().opens);
+    EXPECT_EQ(0, sim.counters().opens);
     // A name that merely starts like a device is a file.
     const std::string log = folder + "auxiliary.nmea";
     writeFile(log, kPacedLog);
@@ -572,28 +514,28 @@ TEST_F(GpsDriver, ReplayRefusesALogThatIsNoFile) {
 }
 
 TEST_F(GpsDriver, ReplayThatCannotStartFailsTheOpen) {
-    setVariable(SIMGPS_REPLAY_LOG_VARIABLE, programFolder() + "no-such-log.nmea");
+    SimulatedDriver::setReplayLog(programFolder() + "no-such-log.nmea");
     EXPECT_EQ(nullptr, open(newLocation, stateChange, nullptr, 0));
 
     const std::string log = freshFolder("replay-pace") + "one.nmea";
     writeFile(log, kPacedLog);
-    setVariable(SIMGPS_REPLAY_LOG_VARIABLE, log);
+    SimulatedDriver::setReplayLog(log);
     for (const char* pace : {"fast", "0", "-2", "1x", "lockstep"}) {
-        setVariable(SIMGPS_REPLAY_PACE_VARIABLE, pace);
+        SimulatedDriver::setReplayPace(pace);
         EXPECT_EQ(nullptr, open(newLocation, stateChange, nullptr, 0)) << pace;
     }
-    SimGpsCounters c = counters();
+    SimGpsCounters c = sim.counters();
     EXPECT_EQ(0, c.opens);
     EXPECT_EQ(0, c.openDevices);
     EXPECT_EQ(0, c.eventsHeld);
 
     // Without a log the driver gives only what is pushed.
-    setVariable(SIMGPS_REPLAY_LOG_VARIABLE, "");
-    setVariable(SIMGPS_REPLAY_PACE_VARIABLE, "");
+    SimulatedDriver::setReplayLog("");
+    SimulatedDriver::setReplayPace("");
     openDevice();
     EXPECT_FALSE(signalled(newLocation, 200));
-    EXPECT_EQ(0, status().running);
-    EXPECT_EQ(0, replayFinished());
+    EXPECT_EQ(0, sim.replayStatus().running);
+    EXPECT_EQ(0, sim.replayFinished());
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 // The reference host: its settings store, settings services, descriptor
 // checks and track read-back tested directly, and the navhost program run
 // as users run it, over the real recorder and a scripted stand-in provider.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
+#include "../harness/simulated_driver.h"
 #include "../harness/test_files.h"
 #include "support/child_program.h"
 #include "support/nmea_sentence.h"
@@ -629,6 +630,15 @@ TEST_F(HostRecord, EndsOnACountOrWhenPositionsStop) {
     EXPECT_NE(std::string::npos, r.out.find("points:   5\n")) << r.out;
 }
 
+// A provider that never runs out of new positions cannot hold the run:
+// the duration still ends it.
+TEST_F(HostRecord, EndsOnTimeWhenTheProviderNeverRunsOut) {
+    const ProgramResult r =
+        record("[SCRIPTED]\nreport_end=false\npositions=2000000000\n", {"--duration", "1"});
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("stopped:  ran for the given duration")) << r.out;
+}
+
 TEST_F(HostRecord, ReportsBadInputWithItsExitCode) {
     EXPECT_EQ(7, record("[SCRIPTED]\nfail_init=true\n").exitCode);
     EXPECT_EQ(8, record("[SCRIPTED]\nfail_start=true\n").exitCode);
@@ -687,7 +697,7 @@ TEST_F(HostRecord, CompletesTheTrackOnInterruptAndHangUp) {
 // The simulated driver with nothing to replay: record ends at once.
 TEST(HostRecordSource, RefusesToRecordWithoutAPositionSource) {
     const std::string folder = testFolder();
-    unsetenv("GPSAPI_REPLAY_LOG");
+    SimulatedDriver::setReplayLog("");
     const ProgramResult r = runProgram(benchFile(programFileName("navhost")),
                                        {"record", "--tracks", folder, "--duration", "30"}, folder);
     EXPECT_EQ(14, r.exitCode) << r.out << r.err;

@@ -3,7 +3,7 @@
 // through the system's loader beside the simulated driver. Each fault must
 // give a clear result from the entry that meets it, and leave no thread,
 // event, library or device behind, nor release anything twice.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/simulated_driver.h"
 #include "fixtures/journal_driver.h"
 #include "support/eventually.h"
@@ -26,12 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 GPS_POSITION makeReading(uint32_t seq) {
-    GPS_POSITION p;
-    std::memset(&p, 0, sizeof p);
-    p.dwVersion = GPS_VERSION_1;
-    p.dwSize = GPS_POSITION_SIZE;
-    p.dwValidFields = GPS_VALID_LONGITUDE | GPS_VALID_LATITUDE;
-    p.FixType = GPS_FIX_3D;
+    GPS_POSITION p = blankReading(GPS_VALID_LONGITUDE | GPS_VALID_LATITUDE, GPS_FIX_3D);
     p.dblLongitude = seq;
     p.dblLatitude = 0.25;
     return p;

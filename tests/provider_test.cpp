@@ -1,9 +1,10 @@
 // The GPS provider, loaded through the system's loader and driven through
 // its descriptor as a host drives it, against the simulated GPS driver.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
 #include "../harness/simulated_driver.h"
 #include "../harness/test_files.h"
+#include "support/descriptor_check.h"
 #include "support/eventually.h"
 
 #include <gtest/gtest.h>
@@ -22,12 +23,7 @@ const uint32_t kEveryField = 0x3FFFF;
 
 // Reading SEQ: position and satellites derived from SEQ.
 GPS_POSITION makeReading(uint32_t seq) {
-    GPS_POSITION p;
-    std::memset(&p, 0, sizeof p);
-    p.dwVersion = GPS_VERSION_1;
-    p.dwSize = GPS_POSITION_SIZE;
-    p.dwValidFields = kEveryField;
-    p.FixType = GPS_FIX_3D;
+    GPS_POSITION p = blankReading(kEveryField, GPS_FIX_3D);
     p.stUTCTime.wYear = 2010;
     p.stUTCTime.wMonth = 5;
     p.stUTCTime.wDay = 20;
@@ -118,28 +114,7 @@ class Provider : public ::testing::Test {
 
 TEST_F(Provider, DescriptorHoldsTheContractValuesOnEveryCall) {
     ASSERT_NO_FATAL_FAILURE(loadProvider());
-    PluginDescriptor* d = plugin;
-    EXPECT_EQ(3000, d->interfaceVersion);
-    EXPECT_EQ(-1, d->reserved1);
-    EXPECT_EQ(16, d->kind);
-    EXPECT_EQ(1001, d->number);
-    EXPECT_EQ("ORVANE", narrow(d->name));
-    EXPECT_EQ("Marvek Ltd.", narrow(d->maker));
-    EXPECT_EQ(d->maker, d->makerAgain);
-    EXPECT_EQ(0, d->reserved7);
-    EXPECT_NE(nullptr, d->init);
-    EXPECT_NE(nullptr, d->deInit);
-    EXPECT_NE(nullptr, d->start);
-    EXPECT_NE(nullptr, d->stop);
-    EXPECT_EQ(nullptr, d->unused12);
-    EXPECT_EQ(nullptr, d->unused13);
-    EXPECT_NE(nullptr, d->gpsData.getPosition);
-    EXPECT_NE(nullptr, d->getSatellites);
-
-    unsigned char before[sizeof(PluginDescriptor)];
-    std::memcpy(before, d, sizeof before);
-    EXPECT_EQ(d, provider->descriptor());
-    EXPECT_EQ(0, std::memcmp(before, d, sizeof before));
+    expectOurDescriptor(*provider, plugin, 16, 1001, "ORVANE");
 
     // Before PluginStart there is nothing to hand out.
     EXPECT_TRUE(nothingNew());

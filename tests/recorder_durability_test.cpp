@@ -1,7 +1,7 @@
 // What survives when the host dies, when two hosts record at once, and when
 // the disk fills: host processes (recorder_child) loading the real wendmark
 // through the system's loader, and (Linux, as root) a real full disk.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
 #include "../harness/test_files.h"
 #include "../harness/track_text.h"

@@ -3,7 +3,7 @@
 // loader and driven through its descriptor. Every fault must leave the
 // lifecycle results at 1, release every file, and keep in the file each
 // point that reached it before the fault.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/test_files.h"
 #include "../harness/track_text.h"
 #include "support/fault_plugin.h"

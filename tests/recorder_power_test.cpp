@@ -3,7 +3,7 @@
 // and a simulated clock stands in for the monotonic one. From each point of
 // that journal the file is rebuilt as a power cut could leave it, and the
 // deliverable wendmark, loaded as a host loads it, mends it at PluginInit.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/test_files.h"
 #include "../harness/track_text.h"
 #include "support/fault_plugin.h"

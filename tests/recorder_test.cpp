@@ -1,9 +1,10 @@
 // The track recorder, loaded through the system's loader and driven through
 // its descriptor exactly as a host drives it.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
 #include "../harness/test_files.h"
 #include "../harness/track_text.h"
+#include "support/descriptor_check.h"
 
 #include <gtest/gtest.h>
 
@@ -130,28 +131,7 @@ class Recorder : public ::testing::Test {
 };
 
 TEST_F(Recorder, DescriptorHoldsTheContractValuesOnEveryCall) {
-    PluginDescriptor* d = plugin;
-    EXPECT_EQ(3000, d->interfaceVersion);
-    EXPECT_EQ(-1, d->reserved1);
-    EXPECT_EQ(4, d->kind);
-    EXPECT_EQ(1000, d->number);
-    EXPECT_EQ("WENDMARK", narrow(d->name));
-    EXPECT_EQ("Marvek Ltd.", narrow(d->maker));
-    EXPECT_EQ(d->maker, d->makerAgain);
-    EXPECT_EQ(0, d->reserved7);
-    EXPECT_NE(nullptr, d->init);
-    EXPECT_NE(nullptr, d->deInit);
-    EXPECT_NE(nullptr, d->start);
-    EXPECT_NE(nullptr, d->stop);
-    EXPECT_EQ(nullptr, d->unused12);
-    EXPECT_EQ(nullptr, d->unused13);
-    EXPECT_NE(nullptr, d->gpsData.setGPSData);
-    EXPECT_EQ(nullptr, d->getSatellites);
-
-    unsigned char before[sizeof(PluginDescriptor)];
-    std::memcpy(before, d, sizeof before);
-    EXPECT_EQ(d, library.descriptor());
-    EXPECT_EQ(0, std::memcmp(before, d, sizeof before));
+    expectOurDescriptor(library, plugin, 4, 1000, "WENDMARK");
 }
 
 TEST_F(Recorder, TakesServiceEntriesByTableSize) {

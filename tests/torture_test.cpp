@@ -2,7 +2,7 @@
 // loader, called through their descriptors in random orders, repeated and
 // out of order, many thousands of times. Afterwards nothing may be left
 // running or open, and every track file must be complete after its stop.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../harness/plugin_library.h"
 #include "../harness/simulated_driver.h"
 #include "../harness/test_files.h"

@@ -1,5 +1,5 @@
 // The decimal reading behind the provider's "trace_level" setting.
-#include "../harness/fake_host.h"
+#include "../harness/plugin_host.h"
 #include "../internal/wide_string.h"
 
 #include <gtest/gtest.h>

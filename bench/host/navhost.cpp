@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     for (int i = 1; wide != nullptr && i < count; ++i)
-        args.push_back(navhost::wideToUtf8(navhost::WideString(wide[i])));
+        args.push_back(navhost::wideToUtf8(WideString(wide[i])));
     LocalFree(wide);
 #else
     args.assign(argv + 1, argv + argc);

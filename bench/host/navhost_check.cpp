@@ -18,12 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <thread>
-#include <type_traits>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -216,36 +214,19 @@ enum class Settings { Absent, Present };
 
 // One HostContext; GetSetting answers from what SetSetting stored. Every
 // string handed out stays valid until the check ends.
-class CheckHost {
+class CheckHost : public PluginHost {
   public:
-    explicit CheckHost(std::vector<std::string>& violations) : violations_(violations) {
-        static_assert(std::is_standard_layout<Client>::value, "the context leads its client");
-        std::memset(&client_, 0, sizeof client_);
-        std::memset(&services_, 0, sizeof services_);
-        for (HostServiceEntry& e : table_)
-            e = reinterpret_cast<HostServiceEntry>(&notOffered);
-        table_[HOST_SERVICE_GET_SETTING] = reinterpret_cast<HostServiceEntry>(&getSetting);
-        table_[HOST_SERVICE_SET_SETTING] = reinterpret_cast<HostServiceEntry>(&setSetting);
-        client_.context.services = &services_;
-        client_.host = this;
-    }
-    CheckHost(const CheckHost&) = delete;
-    CheckHost& operator=(const CheckHost&) = delete;
+    explicit CheckHost(std::vector<std::string>& violations) : violations_(violations) {}
 
     HostContext* context(Settings settings) {
-        services_.entries = settings == Settings::Present ? table_ : nullptr;
-        services_.entryCount = settings == Settings::Present ? SettingsHost::kEntryCount : 0;
-        return &client_.context;
+        const bool present = settings == Settings::Present;
+        setTable(present, present ? kTableSize : 0);
+        return PluginHost::context();
     }
     void setInInit(bool inInit) { inInit_ = inInit; }
     size_t stored() const { return values_.size(); }
 
   private:
-    struct Client {
-        HostContext context;
-        CheckHost* host;
-    };
-
     // A string from the plugin: not null and terminated within reason.
     bool readable(const WideChar* s, const char* service, const char* what) {
         size_t n = 0;
@@ -262,39 +243,28 @@ class CheckHost {
             violations_.push_back(std::string(service) + " was called outside PluginInit");
     }
 
-    static uint8_t PLUGIN_CALL getSetting(HostContext* context, const WideChar* key,
-                                          const WideChar** value) {
-        CheckHost* host = reinterpret_cast<Client*>(context)->host;
-        host->calledFromInit("GetSetting");
+    int32_t getSetting(const Caller&, const WideChar* key, const WideChar** value) override {
+        calledFromInit("GetSetting");
         if (value == nullptr) {
-            host->violations_.push_back("GetSetting was given a null value pointer");
+            violations_.push_back("GetSetting was given a null value pointer");
             return 0;
         }
-        if (!host->readable(key, "GetSetting", "key"))
+        if (!readable(key, "GetSetting", "key"))
             return 0;
-        const auto found = host->values_.find(WideString(key));
-        if (found == host->values_.end())
+        const auto found = values_.find(WideString(key));
+        if (found == values_.end())
             return 0;
-        host->handedOut_.push_back(found->second);
-        *value = host->handedOut_.back().c_str();
+        *value = handOut(found->second);
         return 1;
     }
-    static void PLUGIN_CALL setSetting(HostContext* context, const WideChar* key,
-                                       const WideChar* value) {
-        CheckHost* host = reinterpret_cast<Client*>(context)->host;
-        host->calledFromInit("SetSetting");
-        if (host->readable(key, "SetSetting", "key") &&
-            host->readable(value, "SetSetting", "value"))
-            host->values_[WideString(key)] = WideString(value);
+    void setSetting(const Caller&, const WideChar* key, const WideChar* value) override {
+        calledFromInit("SetSetting");
+        if (readable(key, "SetSetting", "key") && readable(value, "SetSetting", "value"))
+            values_[WideString(key)] = WideString(value);
     }
-    static int32_t PLUGIN_CALL notOffered() { return 0; }
 
     std::vector<std::string>& violations_;
-    Client client_;
-    HostServices services_;
-    HostServiceEntry table_[SettingsHost::kEntryCount];
     std::map<WideString, WideString> values_;
-    std::deque<WideString> handedOut_;
     bool inInit_ = false;
 };
 

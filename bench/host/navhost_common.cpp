@@ -23,18 +23,6 @@ const char kUsageText[] = "usage: navhost inspect PLUGIN\n"
 
 // ---- Small system helpers ----
 
-fs::path programFolder() {
-#if defined(_WIN32)
-    wchar_t path[4096];
-    const DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
-    return fs::path(std::wstring(path, n)).parent_path();
-#else
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    return fs::path(std::string(path, n > 0 ? static_cast<size_t>(n) : 0)).parent_path();
-#endif
-}
-
 void sleepMilliseconds(unsigned ms) {
 #if defined(_WIN32)
     Sleep(ms);

@@ -31,8 +31,6 @@ enum ExitCode {
 
 extern const char kUsageText[];
 
-// The folder navhost runs from.
-std::filesystem::path programFolder();
 void sleepMilliseconds(unsigned ms);
 bool stdoutIsTerminal();
 

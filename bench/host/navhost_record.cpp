@@ -87,7 +87,7 @@ bool setOption(const std::string& option, const std::string& value, RecordOption
 
 // Parses the options of "record"; false (after a message) on a bad one.
 bool parseRecordOptions(const std::vector<std::string>& args, RecordOptions& o, std::ostream& err) {
-    const fs::path folder = programFolder();
+    const fs::path folder = programDirectory();
     o.provider = folder / libraryFileName("orvane");
     o.recorder = folder / libraryFileName("wendmark");
     o.settings = "navhost.ini";
@@ -365,8 +365,14 @@ class Run {
 };
 
 void Run::drainPositions() {
-    while ((o_.maxPositions == 0 || progress_.positions < o_.maxPositions) &&
-           p_.provider->gpsData.getPosition(&position_) == 1) {
+    // A provider hands out each position once, so one drain finds a few at
+    // most. The bound keeps one that never runs out from holding the run in
+    // here, out of reach of its end conditions and of Ctrl-C.
+    const int kMostPerDrain = 100;
+    for (int n = 0;
+         n < kMostPerDrain && (o_.maxPositions == 0 || progress_.positions < o_.maxPositions) &&
+         p_.provider->gpsData.getPosition(&position_) == 1;
+         ++n) {
         p_.recorder->gpsData.setGPSData(&position_);
         ++received_;
         ++progress_.positions;

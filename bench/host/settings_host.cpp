@@ -1,8 +1,5 @@
 #include "settings_host.h"
 
-#include <cstring>
-#include <type_traits>
-
 namespace navhost {
 
 namespace {
@@ -27,49 +24,26 @@ bool storableKey(const std::string& key) {
 
 } // namespace
 
-SettingsHost::SettingsHost(IniStore& store) : store_(store) {
-    static_assert(std::is_standard_layout<Client>::value, "the context must lead its client");
-    std::memset(&services_, 0, sizeof services_);
-    for (HostServiceEntry& entry : table_)
-        entry = reinterpret_cast<HostServiceEntry>(&notOffered);
-    table_[HOST_SERVICE_GET_SETTING] = reinterpret_cast<HostServiceEntry>(&getSetting);
-    table_[HOST_SERVICE_SET_SETTING] = reinterpret_cast<HostServiceEntry>(&setSetting);
-    services_.entries = table_;
-    services_.entryCount = kEntryCount;
-}
-
 HostContext* SettingsHost::contextFor(const std::string& section) {
     sections_.push_back(section);
-    Client client;
-    std::memset(&client, 0, sizeof client);
-    client.context.services = &services_;
-    client.host = this;
-    client.section = sections_.size() - 1;
-    clients_.push_back(client);
-    return &clients_.back().context;
+    return addContext(sections_.size() - 1);
 }
 
-uint8_t PLUGIN_CALL SettingsHost::getSetting(HostContext* context, const WideChar* key,
-                                             const WideChar** value) {
-    Client* client = reinterpret_cast<Client*>(context);
-    SettingsHost* host = client->host;
+int32_t SettingsHost::getSetting(const Caller& from, const WideChar* key, const WideChar** value) {
     std::string name, text;
     if (value == nullptr || !fromPlugin(key, name))
         return 0;
-    host->asked_.insert(std::make_pair(host->sections_[client->section], name));
-    if (!host->store_.get(host->sections_[client->section], name, text))
+    asked_.insert(std::make_pair(sections_[from.client], name));
+    if (!store_.get(sections_[from.client], name, text))
         return 0;
     WideString wide;
     if (!utf8ToWide(text, wide))
         return 0;
-    *value = host->handedOut_.insert(wide).first->c_str();
+    *value = handOut(wide);
     return 1;
 }
 
-void PLUGIN_CALL SettingsHost::setSetting(HostContext* context, const WideChar* key,
-                                          const WideChar* value) {
-    Client* client = reinterpret_cast<Client*>(context);
-    SettingsHost* host = client->host;
+void SettingsHost::setSetting(const Caller& from, const WideChar* key, const WideChar* value) {
     std::string name, text;
     if (!fromPlugin(key, name) || !storableKey(name) || !fromPlugin(value, text))
         return;
@@ -77,15 +51,11 @@ void PLUGIN_CALL SettingsHost::setSetting(HostContext* context, const WideChar* 
     for (char& c : text)
         if (c == '\r' || c == '\n')
             c = ' ';
-    host->store_.set(host->sections_[client->section], name, text);
+    store_.set(sections_[from.client], name, text);
 }
 
 bool SettingsHost::asked(const std::string& section, const std::string& key) const {
     return asked_.count(std::make_pair(section, key)) > 0;
-}
-
-int32_t PLUGIN_CALL SettingsHost::notOffered() {
-    return 0;
 }
 
 } // namespace navhost

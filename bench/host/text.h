@@ -2,13 +2,11 @@
 // UTF-16 wide strings that cross the plugin boundary.
 #pragma once
 
-#include "../../contract/base.h"
+#include "../../harness/plugin_host.h"
 
 #include <string>
 
 namespace navhost {
-
-using WideString = std::basic_string<WideChar>;
 
 // UTF-8 to UTF-16. False when TEXT is not well-formed UTF-8; OUT is then
 // unspecified.

@@ -43,7 +43,7 @@ std::string onlyFileIn(const std::string& folder) {
 
 int recorderPoints(size_t n) {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    RecorderSession recorder(benchFolder("recorder-point"));
+    RecorderSession recorder(freshFolder("recorder-point", "bench-output"));
     if (!recorder.ok())
         return 1;
     recorder.start();
@@ -56,7 +56,8 @@ int recorderPoints(size_t n) {
 
 int baselinePoints(size_t n) {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    std::FILE* file = baselineFirstPoint(benchFolder("baseline-point").c_str(), points[0]);
+    std::FILE* file =
+        baselineFirstPoint(freshFolder("baseline-point", "bench-output").c_str(), points[0]);
     if (file == nullptr)
         return 1;
     for (size_t i = 1; i <= n; ++i)
@@ -69,7 +70,7 @@ int baselinePoints(size_t n) {
 // measured ones follow.
 int recorderFirstPoints(size_t n) {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    RecorderSession recorder(benchFolder("recorder-first"));
+    RecorderSession recorder(freshFolder("recorder-first", "bench-output"));
     if (!recorder.ok())
         return 1;
     for (size_t i = 0; i <= n; ++i) {
@@ -83,7 +84,7 @@ int recorderFirstPoints(size_t n) {
 
 int baselineFirstPoints(size_t n) {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    const std::string folder = benchFolder("baseline-first");
+    const std::string folder = freshFolder("baseline-first", "bench-output");
     for (size_t i = 0; i <= n; ++i) {
         std::FILE* file = baselineFirstPoint(folder.c_str(), points[i % kPointSet]);
         if (file == nullptr)
@@ -96,8 +97,10 @@ int baselineFirstPoints(size_t n) {
 // Writes POINTS through the recorder and through the baseline and
 // compares the point lines; prints the outcome.
 bool sameBytes(const char* what, const std::vector<GpsRecord>& points) {
-    const std::string recorderFolder = benchFolder(std::string("check-recorder-") + what);
-    const std::string baselineFolder = benchFolder(std::string("check-baseline-") + what);
+    const std::string recorderFolder =
+        freshFolder(std::string("check-recorder-") + what, "bench-output");
+    const std::string baselineFolder =
+        freshFolder(std::string("check-baseline-") + what, "bench-output");
     {
         RecorderSession recorder(recorderFolder);
         if (!recorder.ok()) {
@@ -323,9 +326,20 @@ void report(const char* plugin, const char* entry, const AllocationCounts& befor
                 static_cast<unsigned long long>(after.all - before.all));
 }
 
+// The plugin's descriptor and its PluginInit, each counted.
+PluginDescriptor* countedInit(const char* plugin, const PluginLibrary& library, FakeHost& host) {
+    AllocationCounts c = allocationCounts();
+    PluginDescriptor* d = library.descriptor();
+    report(plugin, "pluginPreInitMethod", c, 1);
+    c = allocationCounts();
+    d->init(host.context());
+    report(plugin, "PluginInit", c, 1);
+    return d;
+}
+
 void recorderAllocations() {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    const std::string folder = benchFolder("allocations-recorder");
+    const std::string folder = freshFolder("allocations-recorder", "bench-output");
     PluginLibrary library(programFolder() + libraryFileName("wendmark"));
     if (!library.ok() || !watchLibraryCode("wendmark")) {
         std::printf("alloc wendmark cannot load\n");
@@ -335,13 +349,8 @@ void recorderAllocations() {
     host.store[wide("tracks_path")] = wide(folder);
     // The host's own store allocates when the plugin seeds or reads a
     // setting; that is counted too, and told apart by the plugin-code column.
+    PluginDescriptor* d = countedInit("wendmark", library, host);
     AllocationCounts c = allocationCounts();
-    PluginDescriptor* d = library.descriptor();
-    report("wendmark", "pluginPreInitMethod", c, 1);
-    c = allocationCounts();
-    d->init(host.context());
-    report("wendmark", "PluginInit", c, 1);
-    c = allocationCounts();
     d->start();
     report("wendmark", "PluginStart", c, 1);
     c = allocationCounts();
@@ -370,18 +379,13 @@ void providerAllocations() {
         return;
     }
     FakeHost host;
-    AllocationCounts c = allocationCounts();
-    PluginDescriptor* d = library.descriptor();
-    report("orvane", "pluginPreInitMethod", c, 1);
-    c = allocationCounts();
-    d->init(host.context());
-    report("orvane", "PluginInit", c, 1);
+    PluginDescriptor* d = countedInit("orvane", library, host);
     SimulatedDriver driver(".");
     if (!driver.ok()) {
         std::printf("alloc orvane cannot reach the simulated driver\n");
         return;
     }
-    c = allocationCounts();
+    AllocationCounts c = allocationCounts();
     d->start();
     report("orvane", "PluginStart", c, 1);
 

@@ -1,13 +1,7 @@
 #include "provider_session.h"
 
-#include <cstring>
-
 GPS_POSITION fullReading(uint32_t sequence) {
-    GPS_POSITION p;
-    std::memset(&p, 0, sizeof p);
-    p.dwVersion = GPS_VERSION_1;
-    p.dwSize = GPS_POSITION_SIZE;
-    p.dwValidFields = 0x0003FFFFu; // every GPS_VALID_* bit
+    GPS_POSITION p = blankReading(0x0003FFFFu, GPS_FIX_3D); // every GPS_VALID_* bit
     p.stUTCTime.wYear = 2010;
     p.stUTCTime.wMonth = 5;
     p.stUTCTime.wDay = 20;
@@ -22,7 +16,6 @@ GPS_POSITION fullReading(uint32_t sequence) {
     p.flAltitudeWRTSeaLevel = 72.5f;
     p.flAltitudeWRTEllipsoid = 119.5f;
     p.FixQuality = 1;
-    p.FixType = GPS_FIX_3D;
     p.flPositionDilutionOfPrecision = 1.9f;
     p.flHorizontalDilutionOfPrecision = 1.1f;
     p.flVerticalDilutionOfPrecision = 1.6f;

@@ -3,7 +3,7 @@
 // and started, so that its reader thread waits on the driver's events.
 #pragma once
 
-#include "../../harness/fake_host.h"
+#include "../../harness/plugin_host.h"
 #include "../../harness/plugin_library.h"
 #include "../../harness/simulated_driver.h"
 

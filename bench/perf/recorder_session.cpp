@@ -4,14 +4,6 @@
 
 namespace fs = std::filesystem;
 
-std::string benchFolder(const std::string& name) {
-    fs::path folder = fs::path(programFolder()) / "bench-output" / name;
-    std::error_code ec;
-    fs::remove_all(folder, ec);
-    fs::create_directories(folder);
-    return folder.string() + "/";
-}
-
 RecorderSession::RecorderSession(const std::string& folder)
     : folder_(folder), library_(programFolder() + libraryFileName("wendmark")) {
     if (!library_.ok())

@@ -3,14 +3,11 @@
 // driven through its descriptor.
 #pragma once
 
-#include "../../harness/fake_host.h"
+#include "../../harness/plugin_host.h"
 #include "../../harness/plugin_library.h"
+#include "../../harness/test_files.h"
 
 #include <string>
-
-// A fresh, empty folder under the program's own folder, with a trailing
-// separator.
-std::string benchFolder(const std::string& name);
 
 class RecorderSession {
   public:

@@ -12,7 +12,7 @@
 // gpxpy.
 //
 //   navplugins_soak OUTPUT_FOLDER [POSITIONS]
-#include "../../harness/fake_host.h"
+#include "../../harness/plugin_host.h"
 #include "../../harness/plugin_library.h"
 #include "../../harness/simulated_driver.h"
 #include "../../harness/test_files.h"
