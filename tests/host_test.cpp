@@ -717,16 +717,16 @@ TEST_F(HostRecord, SaysSoAndFailsWhenPositionsAreLost) {
     const std::string log = folder + "forty.nmea";
     writeFile(log, text);
     auto run = [&](const char* pace, const char* pollMs) {
-        setenv("GPSAPI_REPLAY_LOG", log.c_str(), 1);
-        setenv("GPSAPI_REPLAY_PACE", pace, 1);
+        SimulatedDriver::setReplayLog(log);
+        SimulatedDriver::setReplayPace(pace);
         const ProgramResult r =
             runProgram(benchFile(programFileName("navhost")),
                        {"record", "--provider", benchFile(libraryFileName("orvane")), "--recorder",
                         benchFile(libraryFileName("wendmark")), "--settings", settings, "--tracks",
                         tracks, "--poll", pollMs, "--duration", "120"},
                        folder);
-        unsetenv("GPSAPI_REPLAY_LOG");
-        unsetenv("GPSAPI_REPLAY_PACE");
+        SimulatedDriver::setReplayLog("");
+        SimulatedDriver::setReplayPace("");
         return r;
     };
     // 40 epochs in 0.4 s against a poll a second: most are replaced unseen.

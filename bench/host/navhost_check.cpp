@@ -283,7 +283,7 @@ class Checker {
     bool provider() const { return d_->kind == PLUGIN_KIND_SUPPLIES_GPS; }
     void report(const std::string& scenario);
     void expectResult(const char* entry, int32_t result, bool zeroAllowed);
-    void dataMustBeEmpty(const char* when);
+    void dataMustBeEmpty(const char* when, bool afterDeInit = false);
     void exerciseData(int rounds);
     void cycle(const char* scenario, Settings settings, int starts, bool stopped);
     void expectNothingLeft(const Holdings& before);
@@ -318,15 +318,14 @@ void Checker::expectResult(const char* entry, int32_t result, bool zeroAllowed) 
 
 // A provider hands nothing out before PluginStart and after PluginDeInit:
 // 0, and nothing written.
-void Checker::dataMustBeEmpty(const char* when) {
+void Checker::dataMustBeEmpty(const char* when, bool afterDeInit) {
     if (!provider())
         return;
-    const bool deInit = std::strstr(when, "PluginDeInit") != nullptr;
     GpsRecord record;
     std::memset(&record, 0xA5, sizeof record);
     GpsRecord untouched = record;
-    const int32_t got = entry(deInit ? "PluginGetPosition after PluginDeInit"
-                                     : "PluginGetPosition before PluginStart",
+    const int32_t got = entry(afterDeInit ? "PluginGetPosition after PluginDeInit"
+                                          : "PluginGetPosition before PluginStart",
                               [&] { return d_->gpsData.getPosition(&record); });
     if (got != 0 || std::memcmp(&record, &untouched, sizeof record) != 0)
         found_.push_back(std::string("PluginGetPosition handed out a position ") + when +
@@ -336,8 +335,8 @@ void Checker::dataMustBeEmpty(const char* when) {
     SatelliteRecord satellites[SATELLITE_TABLE_SIZE];
     std::memset(satellites, 0xA5, sizeof satellites);
     int32_t count = -7;
-    const int32_t gotSatellites = entry(deInit ? "PluginGetSatellites after PluginDeInit"
-                                               : "PluginGetSatellites before PluginStart",
+    const int32_t gotSatellites = entry(afterDeInit ? "PluginGetSatellites after PluginDeInit"
+                                                    : "PluginGetSatellites before PluginStart",
                                         [&] { return d_->getSatellites(satellites, &count); });
     if (gotSatellites != 0 || count != -7)
         found_.push_back(std::string("PluginGetSatellites handed out satellites ") + when +
@@ -401,7 +400,7 @@ void Checker::expectNothingLeft(const Holdings& before) {
 // Data after PluginDeInit: a provider hands nothing out, and a recorder
 // given positions with a fix opens nothing and writes nothing.
 void Checker::expectDataIgnoredAfterDeInit() {
-    dataMustBeEmpty("after PluginDeInit");
+    dataMustBeEmpty("after PluginDeInit", true);
     if (provider())
         return;
     const Holdings before = Holdings::now();

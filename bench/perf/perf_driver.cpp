@@ -43,7 +43,7 @@ std::string onlyFileIn(const std::string& folder) {
 
 int recorderPoints(size_t n) {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    RecorderSession recorder(freshFolder("recorder-point", "bench-output"));
+    RecorderSession recorder(benchFolder("recorder-point"));
     if (!recorder.ok())
         return 1;
     recorder.start();
@@ -56,8 +56,7 @@ int recorderPoints(size_t n) {
 
 int baselinePoints(size_t n) {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    std::FILE* file =
-        baselineFirstPoint(freshFolder("baseline-point", "bench-output").c_str(), points[0]);
+    std::FILE* file = baselineFirstPoint(benchFolder("baseline-point").c_str(), points[0]);
     if (file == nullptr)
         return 1;
     for (size_t i = 1; i <= n; ++i)
@@ -70,7 +69,7 @@ int baselinePoints(size_t n) {
 // measured ones follow.
 int recorderFirstPoints(size_t n) {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    RecorderSession recorder(freshFolder("recorder-first", "bench-output"));
+    RecorderSession recorder(benchFolder("recorder-first"));
     if (!recorder.ok())
         return 1;
     for (size_t i = 0; i <= n; ++i) {
@@ -84,7 +83,7 @@ int recorderFirstPoints(size_t n) {
 
 int baselineFirstPoints(size_t n) {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    const std::string folder = freshFolder("baseline-first", "bench-output");
+    const std::string folder = benchFolder("baseline-first");
     for (size_t i = 0; i <= n; ++i) {
         std::FILE* file = baselineFirstPoint(folder.c_str(), points[i % kPointSet]);
         if (file == nullptr)
@@ -97,10 +96,8 @@ int baselineFirstPoints(size_t n) {
 // Writes POINTS through the recorder and through the baseline and
 // compares the point lines; prints the outcome.
 bool sameBytes(const char* what, const std::vector<GpsRecord>& points) {
-    const std::string recorderFolder =
-        freshFolder(std::string("check-recorder-") + what, "bench-output");
-    const std::string baselineFolder =
-        freshFolder(std::string("check-baseline-") + what, "bench-output");
+    const std::string recorderFolder = benchFolder(std::string("check-recorder-") + what);
+    const std::string baselineFolder = benchFolder(std::string("check-baseline-") + what);
     {
         RecorderSession recorder(recorderFolder);
         if (!recorder.ok()) {
@@ -339,7 +336,7 @@ PluginDescriptor* countedInit(const char* plugin, const PluginLibrary& library, 
 
 void recorderAllocations() {
     const std::vector<GpsRecord> points = makeTrackPoints(kPointSet);
-    const std::string folder = freshFolder("allocations-recorder", "bench-output");
+    const std::string folder = benchFolder("allocations-recorder");
     PluginLibrary library(programFolder() + libraryFileName("wendmark"));
     if (!library.ok() || !watchLibraryCode("wendmark")) {
         std::printf("alloc wendmark cannot load\n");

@@ -24,7 +24,7 @@ const std::vector<GpsRecord>& points() {
 }
 
 void RecorderPoint(benchmark::State& state) {
-    RecorderSession recorder(freshFolder("bench-recorder-point", "bench-output"));
+    RecorderSession recorder(benchFolder("bench-recorder-point"));
     if (!recorder.ok()) {
         state.SkipWithError("cannot load the recorder");
         return;
@@ -50,7 +50,7 @@ void RecorderPoint(benchmark::State& state) {
 BENCHMARK(RecorderPoint);
 
 void BaselinePoint(benchmark::State& state) {
-    const std::string folder = freshFolder("bench-baseline-point", "bench-output");
+    const std::string folder = benchFolder("bench-baseline-point");
     const std::vector<GpsRecord>& set = points();
     std::FILE* file = baselineFirstPoint(folder.c_str(), set[0]);
     if (file == nullptr) {
@@ -75,7 +75,7 @@ BENCHMARK(BaselinePoint);
 // The first point of a period: file creation, header and the point. The
 // stop that closes the file is left out of the time.
 void RecorderFirstPoint(benchmark::State& state) {
-    RecorderSession recorder(freshFolder("bench-recorder-first", "bench-output"));
+    RecorderSession recorder(benchFolder("bench-recorder-first"));
     if (!recorder.ok()) {
         state.SkipWithError("cannot load the recorder");
         return;
@@ -94,7 +94,7 @@ void RecorderFirstPoint(benchmark::State& state) {
 BENCHMARK(RecorderFirstPoint);
 
 void BaselineFirstPoint(benchmark::State& state) {
-    const std::string folder = freshFolder("bench-baseline-first", "bench-output");
+    const std::string folder = benchFolder("bench-baseline-first");
     const std::vector<GpsRecord>& set = points();
     int64_t i = 0;
     for (auto _ : state) {

@@ -9,6 +9,11 @@
 
 #include <string>
 
+// A fresh, empty folder NAME under the benchmarks' output folder.
+inline std::string benchFolder(const std::string& name) {
+    return freshFolder(name, "bench-output");
+}
+
 class RecorderSession {
   public:
     // Loads the recorder and runs PluginInit with FOLDER as tracks_path.

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     const size_t n = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20000;
     const std::vector<GpsRecord> points = makeTrackPoints(n < 2 ? 2 : n);
 
-    RecorderSession recorder(freshFolder("timing-recorder", "bench-output"));
+    RecorderSession recorder(benchFolder("timing-recorder"));
     if (!recorder.ok()) {
         std::printf("error=cannot load the recorder\n");
         return 1;
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     const double stop = micros(Clock::now() - beforeStop);
 
     std::FILE* file = nullptr;
-    const std::string folder = freshFolder("timing-baseline", "bench-output");
+    const std::string folder = benchFolder("timing-baseline");
     const Figures b = timePoints(points, [&](const GpsRecord& p) {
         if (file == nullptr)
             file = baselineFirstPoint(folder.c_str(), p);
